@@ -1,0 +1,190 @@
+// The Windows implementation of the platform layer, run under Wine.
+#include "platform/mapped_file.hpp"
+#include "platform/process.hpp"
+#include "platform/standard_error.hpp"
+
+#include <filesystem>
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+public:
+    TempFolder() {
+        wchar_t base[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, base);
+        path_ = fs::path(base) / ("kov-test-" + std::to_string(GetCurrentProcessId()));
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    fs::path file(const std::string& name, const std::string& contents) const {
+        const fs::path p = path_ / name;
+        std::ofstream(p, std::ios::binary) << contents;
+        return p;
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Points standard error somewhere else for one test and puts it back afterwards.
+class StandardErrorRedirect {
+public:
+    explicit StandardErrorRedirect(HANDLE handle) : saved_(GetStdHandle(STD_ERROR_HANDLE)) {
+        SetStdHandle(STD_ERROR_HANDLE, handle);
+    }
+    ~StandardErrorRedirect() { SetStdHandle(STD_ERROR_HANDLE, saved_); }
+
+private:
+    HANDLE saved_;
+};
+
+TEST(OwnExecutablePath, NamesThisProgram) {
+    const auto path = platform::own_executable_path();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(path->filename(), "platform_win32_test.exe");
+    EXPECT_TRUE(path->is_absolute());
+}
+
+TEST(CommandLine, IsTheSystemsLine) {
+    EXPECT_EQ(platform::command_line(), std::u16string(reinterpret_cast<const char16_t*>(GetCommandLineW())));
+}
+
+TEST(ReadOnlyFile, AdmitsOtherReadersButNoWriters) {
+    const TempFolder folder;
+    const fs::path path = folder.file("a.bin", "abc");
+    auto file = platform::ReadOnlyFile::open(path);
+    ASSERT_TRUE(file);
+    const HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    CloseHandle(reader);
+    const HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
+TEST(ReadOnlyFile, ReportsCodeAndMessage) {
+    const TempFolder folder;
+    const auto missing = platform::ReadOnlyFile::open(folder.path() / "missing.bin");
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().operation, "CreateFileW");
+    EXPECT_EQ(missing.error().code, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(missing.error().message.empty());
+    EXPECT_NE(missing.error().message.back(), '\n');
+
+    // Someone else holds it open for writing: FILE_SHARE_READ cannot be granted.
+    const fs::path busy = folder.file("busy.bin", "x");
+    const HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    const auto refused = platform::ReadOnlyFile::open(busy);
+    CloseHandle(writer);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION));
+}
+
+TEST(FileMapping, MapsTheWholeFileAndAnEmptyOneAsEmpty) {
+    const TempFolder folder;
+    const std::string contents(100000, 'k');
+    auto file = platform::ReadOnlyFile::open(folder.file("big.bin", contents));
+    ASSERT_TRUE(file);
+    const auto mapping = platform::FileMapping::map(*file);
+    ASSERT_TRUE(mapping);
+    ASSERT_EQ(mapping->bytes().size(), contents.size());
+    EXPECT_EQ(std::memcmp(mapping->bytes().data(), contents.data(), contents.size()), 0);
+
+    auto empty = platform::ReadOnlyFile::open(folder.file("empty.bin", ""));
+    ASSERT_TRUE(empty);
+    const auto empty_mapping = platform::FileMapping::map(*empty);
+    ASSERT_TRUE(empty_mapping);
+    EXPECT_TRUE(empty_mapping->bytes().empty());
+}
+
+TEST(WriteStandardError, WritesUtf8BytesToAFile) {
+    const TempFolder folder;
+    const fs::path path = folder.path() / "stderr.txt";
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    {
+        const StandardErrorRedirect redirect(file);
+        EXPECT_TRUE(platform::write_standard_error("gr\xC3\xBC\xC3\x9F" "e\r\n\xE2\x98\x83\n"));
+    }
+    CloseHandle(file);
+    std::ifstream in(path, std::ios::binary);
+    const std::string written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(written, "gr\xC3\xBC\xC3\x9F" "e\r\n\xE2\x98\x83\n");
+}
+
+TEST(WriteStandardError, DropsTextWithoutHandleOrWithInvalidOne) {
+    {
+        const StandardErrorRedirect redirect(nullptr);
+        EXPECT_TRUE(platform::write_standard_error("dropped"));
+    }
+    {
+        const StandardErrorRedirect redirect(INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(platform::write_standard_error("dropped"));
+    }
+    {
+        // A handle value the system does not know.
+        const StandardErrorRedirect redirect(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7FF0)));
+        EXPECT_TRUE(platform::write_standard_error("dropped"));
+    }
+}
+
+TEST(WriteStandardError, FailsOnAPipeWithoutReader) {
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
+    CloseHandle(read_end);
+    std::expected<void, platform::SystemError> result;
+    {
+        const StandardErrorRedirect redirect(write_end);
+        result = platform::write_standard_error("nobody reads this");
+    }
+    CloseHandle(write_end);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().operation, "WriteFile");
+    EXPECT_NE(result.error().code, 0u);
+}
+
+TEST(WriteStandardError, WritesUtf16ToAConsole) {
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole()) << GetLastError();
+    const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(console, INVALID_HANDLE_VALUE);
+    {
+        const StandardErrorRedirect redirect(console);
+        // Longer than the writer's stack buffer, so that it is flushed in several pieces.
+        std::string text;
+        for (int i = 0; i < 300; ++i) {
+            text += "\xC3\xA9";
+        }
+        ASSERT_TRUE(platform::write_standard_error("\xE2\x98\x83" + text));
+    }
+    wchar_t cells[301] = {};
+    DWORD read = 0;
+    DWORD mode = 0;
+    ASSERT_TRUE(GetConsoleMode(console, &mode)) << GetLastError();
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(console, cells, 301, COORD{0, 0}, &read))
+        << GetLastError();
+    EXPECT_EQ(read, 301u);
+    EXPECT_EQ(cells[0], L'\u2603');
+    EXPECT_EQ(cells[1], L'\u00e9');
+    EXPECT_EQ(cells[300], L'\u00e9');
+    CloseHandle(console);
+    FreeConsole();
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+"""The Windows launcher under Wine: finding its tag, its silent switch, its standard error."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+from winehelp import FAST_FAIL_STATUS, quoted, run_windows, windows_path
+
+import make_tagged_copy as tagging
+
+LAUNCHER = Path(os.environ["KOVANE_LAUNCHER"])
+SILENT_PROBE = Path(os.environ["KOVANE_SILENT_PROBE"])
+STDERR_PROBE = Path(os.environ["KOVANE_STDERR_PROBE"])
+
+
+def not_built_report(operation: str) -> re.Pattern:
+    return re.compile(rb"^fatal error at common/src/[a-z_]+\.cpp:\d+:\d+: "
+                      + operation.encode() + rb" is not built yet\n$")
+
+
+class TagRoads(unittest.TestCase):
+    """Which road a launcher takes shows whether it found a tag: without one it goes on to build
+    the HTTP client, with one it hands the text to the tag decoder first."""
+
+    def setUp(self):
+        self.work = Path(tempfile.mkdtemp())
+
+    def tearDown(self):
+        shutil.rmtree(self.work)
+
+    def run_launcher(self, exe: Path, arguments: str = ""):
+        return run_windows(quoted(exe) + arguments)
+
+    def test_launcher_as_built_has_no_tag(self):
+        # Its own constant data holds the marker bytes, but no certificate table does.
+        self.assertIn(tagging.CERT_TAG_MARKER, LAUNCHER.read_bytes())
+        result = self.run_launcher(LAUNCHER)
+        self.assertEqual(result.code, FAST_FAIL_STATUS, result)
+        self.assertRegex(result.stderr, not_built_report("build_http_client"))
+
+    def test_signed_launcher_without_tag_has_no_tag(self):
+        signed = self.work / "signed.exe"
+        tagging.make_tagged_copy(LAUNCHER, signed, None, self.work / "certs")
+        result = self.run_launcher(signed, " /S")
+        self.assertEqual(result.code, FAST_FAIL_STATUS, result)
+        self.assertRegex(result.stderr, not_built_report("build_http_client"))
+
+    def test_signed_tagged_launcher_finds_its_tag(self):
+        tags = {
+            "one-byte length": b'{"config_url":"http://127.0.0.1:9/config"}',
+            "two-byte length": b'{"config_url":"http://127.0.0.1:9/config","x":"'
+                               + b"y" * 300 + b'"}',
+        }
+        for name, tag in tags.items():
+            with self.subTest(name):
+                tagged = self.work / f"tagged-{len(tag)}.exe"
+                tagging.make_tagged_copy(LAUNCHER, tagged, tag, self.work / f"certs-{len(tag)}")
+                self.assertEqual(tagging.find_tag_in_file(tagged), tag)
+                result = self.run_launcher(tagged)
+                self.assertEqual(result.code, FAST_FAIL_STATUS, result)
+                self.assertRegex(result.stderr, not_built_report("parse_installer_tag"))
+
+    def test_report_without_standard_error_is_dropped(self):
+        result = run_windows(quoted(LAUNCHER), no_stderr=True)
+        self.assertEqual(result.code, FAST_FAIL_STATUS, result)
+        self.assertEqual(result.stderr, b"")
+
+
+class SilentSwitch(unittest.TestCase):
+    """The switch as a real Windows process reads it from GetCommandLineW."""
+
+    def test_command_lines(self):
+        probe = quoted(SILENT_PROBE)
+        cases = [
+            (probe, 0),
+            (probe + " /S", 1),
+            (probe + " /x /S y", 1),
+            (probe + ' "/S"', 1),
+            (probe + " /s", 0),
+            (probe + " /SILENT", 0),
+            (probe + '/S', 0),  # glued to the quoted program path: part of the first argument
+        ]
+        for line, expected in cases:
+            with self.subTest(line):
+                self.assertEqual(run_windows(line).code, expected)
+
+
+class StandardError(unittest.TestCase):
+    """The writer through the handles a parent really hands over."""
+
+    TEXT = "grüße, ☃\nsecond line\r\n".encode("utf-8")
+
+    def run_probe(self, **kwargs):
+        with tempfile.TemporaryDirectory() as work:
+            text = Path(work, "text.bin")
+            text.write_bytes(self.TEXT)
+            result_file = Path(work, "result.txt")
+            result = run_windows(f"{quoted(STDERR_PROBE)} {quoted(text)} {quoted(result_file)}",
+                                 **kwargs)
+            return result, result_file.read_text()
+
+    def test_file_gets_the_utf8_bytes(self):
+        with tempfile.TemporaryFile() as sink:
+            result, outcome = self.run_probe(stderr=sink)
+            sink.seek(0)
+            self.assertEqual((result.code, outcome), (0, "ok"))
+            self.assertEqual(sink.read(), self.TEXT)
+
+    def test_pipe_gets_the_utf8_bytes(self):
+        result, outcome = self.run_probe()
+        self.assertEqual((result.code, outcome), (0, "ok"))
+        self.assertEqual(result.stderr, self.TEXT)
+
+    def test_no_handle_drops_the_text(self):
+        result, outcome = self.run_probe(no_stderr=True)
+        self.assertEqual((result.code, outcome), (0, "ok"))
+        self.assertEqual(result.stderr, b"")
+
+
+if __name__ == "__main__":
+    unittest.main()

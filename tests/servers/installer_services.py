@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""A local installer configuration service and setup server, for the demo and the tests.
+
+  installer_services.py --setup FILE [--config TEXT] [--error TEXT] [--prompt TEXT]
+
+Serves on 127.0.0.1 at a free port, printed as the first line on standard output:
+  GET /config                the configuration answer (Success, or Error with --error)
+  GET /kov-latest-setup.exe  the bytes of FILE
+Every request is logged on standard error as one line: method, path and headers.
+"""
+
+import argparse
+import json
+import sys
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--setup", required=True)
+    parser.add_argument("--config", default='{"channel":"stable"}')
+    parser.add_argument("--error")
+    parser.add_argument("--prompt")
+    args = parser.parse_args()
+
+    if args.error is not None:
+        answer = {"error": args.error}
+    else:
+        answer = {"config": args.config}
+        if args.prompt is not None:
+            answer["prompt"] = args.prompt
+    answer_bytes = json.dumps(answer).encode("utf-8")
+    with open(args.setup, "rb") as setup:
+        setup_bytes = setup.read()
+
+    class Handler(BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def do_GET(self):
+            print(json.dumps({"method": "GET", "path": self.path,
+                              "headers": list(self.headers.items())}),
+                  file=sys.stderr, flush=True)
+            if self.path.split("?")[0] == "/config":
+                self.reply(200, "application/json", answer_bytes)
+            elif self.path == "/kov-latest-setup.exe":
+                self.reply(200, "application/octet-stream", setup_bytes)
+            else:
+                self.reply(404, "text/plain", b"not found")
+
+        def reply(self, status, content_type, body):
+            self.send_response(status)
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *_):
+            pass
+
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    print(server.server_address[1], flush=True)
+    server.serve_forever()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The launcher's main job end to end: builds the Windows launcher, starts a local installer
+# configuration service and setup server, makes a signed copy tagged with their addresses and
+# runs it under Wine (with a virtual display for its dialogs). Pass "/S" for a silent run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash tools/install-deps.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kovane-demo.XXXXXX")
+export KOVANE_WINE_ROOT=$work/wine
+server_pid=
+cleanup() {
+    [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+windows_path() { local p; p=$(realpath "$1"); printf 'Z:%s' "${p//\//\\}"; }
+
+python3 tests/servers/installer_services.py --setup build/windows/tests/fake_setup.exe \
+    >"$work/port" 2>"$work/requests.log" &
+server_pid=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+port=$(head -n 1 "$work/port")
+base=http://127.0.0.1:$port
+
+tag="{\"config_url\":\"$base/config\",\"installer_url\":\"$base/kov-latest-setup.exe\"}"
+python3 tools/make_tagged_copy.py --in build/windows/exe/kovane-launcher.exe \
+    --out "$work/kovane-launcher.exe" --tag "$tag"
+echo "tag: $tag"
+
+printf '"%s"%s' "$(windows_path "$work/kovane-launcher.exe")" "${1:+ $1}" >"$work/command_line"
+: >"$work/exit_code"
+"$root/tools/wine-run" --display build/windows/tests/exit_code_runner.exe \
+    "$(windows_path "$work/command_line")" "$(windows_path "$work/exit_code")" \
+    2>"$work/stderr" || true
+
+code=$(cat "$work/exit_code")
+printf 'launcher exit code: %s (0x%08X)\n' "${code:-none}" "${code:-0}"
+echo "launcher standard error:"
+sed 's/^/  /' "$work/stderr"
+echo "requests the services received:"
+sed 's/^/  /' "$work/requests.log"
+if grep -q "is not built yet" "$work/stderr"; then
+    step=$(sed -n 's/.*: \([a-z_]*\) is not built yet$/\1/p' "$work/stderr" | head -n 1)
+    echo "the run stops at: $step, which is not built yet"
+fi

@@ -15,6 +15,7 @@ import make_tagged_copy as tagging
 LAUNCHER = Path(os.environ["KOVANE_LAUNCHER"])
 SILENT_PROBE = Path(os.environ["KOVANE_SILENT_PROBE"])
 STDERR_PROBE = Path(os.environ["KOVANE_STDERR_PROBE"])
+EXIT_PROBE = Path(os.environ["KOVANE_EXIT_PROBE"])
 
 
 def not_built_report(operation: str) -> re.Pattern:
@@ -87,6 +88,13 @@ class SilentSwitch(unittest.TestCase):
         for line, expected in cases:
             with self.subTest(line):
                 self.assertEqual(run_windows(line).code, expected)
+
+
+class ProcessExit(unittest.TestCase):
+    def test_all_32_bits_of_the_code_reach_the_parent(self):
+        for code in (0, 1, 0xFFFFFFFF, 0xC0000005, 0x12345678):
+            with self.subTest(code=hex(code)):
+                self.assertEqual(run_windows(f"{quoted(EXIT_PROBE)} {code:x}").code, code)
 
 
 class StandardError(unittest.TestCase):

@@ -25,7 +25,7 @@ def not_built_report(operation: str) -> re.Pattern:
 
 class TagRoads(unittest.TestCase):
     """Which road a launcher takes shows whether it found a tag: without one it goes on to build
-    the HTTP client, with one it hands the text to the tag decoder first."""
+    the HTTP client, with one it decodes the text first and goes on only when that succeeds."""
 
     def setUp(self):
         self.work = Path(tempfile.mkdtemp())
@@ -50,20 +50,39 @@ class TagRoads(unittest.TestCase):
         self.assertEqual(result.code, FAST_FAIL_STATUS, result)
         self.assertRegex(result.stderr, not_built_report("build_http_client"))
 
-    def test_signed_tagged_launcher_finds_its_tag(self):
+    def tagged_copy(self, tag: bytes) -> Path:
+        tagged = self.work / f"tagged-{len(list(self.work.glob('tagged-*')))}.exe"
+        tagging.make_tagged_copy(LAUNCHER, tagged, tag, self.work / f"certs-{tagged.stem}")
+        self.assertEqual(tagging.find_tag_in_file(tagged), tag)
+        return tagged
+
+    def test_signed_tagged_launcher_decodes_its_tag(self):
         tags = {
             "one-byte length": b'{"config_url":"http://127.0.0.1:9/config"}',
             "two-byte length": b'{"config_url":"http://127.0.0.1:9/config","x":"'
                                + b"y" * 300 + b'"}',
+            "array form": b'[null,"http://127.0.0.1:9/config",null]',
         }
         for name, tag in tags.items():
             with self.subTest(name):
-                tagged = self.work / f"tagged-{len(tag)}.exe"
-                tagging.make_tagged_copy(LAUNCHER, tagged, tag, self.work / f"certs-{len(tag)}")
-                self.assertEqual(tagging.find_tag_in_file(tagged), tag)
-                result = self.run_launcher(tagged)
+                result = self.run_launcher(self.tagged_copy(tag))
                 self.assertEqual(result.code, FAST_FAIL_STATUS, result)
-                self.assertRegex(result.stderr, not_built_report("parse_installer_tag"))
+                self.assertRegex(result.stderr, not_built_report("build_http_client"))
+
+    def test_tag_that_does_not_decode_ends_the_run(self):
+        # The report's detail is the decoding error, its message quoted with escapes.
+        cases = {
+            b"{}": rb'Error("missing field `config_url`", line: 1, column: 2)',
+            b'{"ca":"-----BEGIN\n-----END"}':
+                rb'Error("control character (\\u0000-\\u001F) found while parsing a string",'
+                rb" line: 2, column: 0)",
+        }
+        for tag, detail in cases.items():
+            with self.subTest(tag=tag):
+                result = self.run_launcher(self.tagged_copy(tag))
+                self.assertEqual(result.code, FAST_FAIL_STATUS, result)
+                self.assertRegex(result.stderr, rb"^fatal error at common/src/installer_tag\.cpp:"
+                                 rb"\d+:\d+: " + re.escape(detail) + rb"\n$")
 
     def test_report_without_standard_error_is_dropped(self):
         result = run_windows(quoted(LAUNCHER), no_stderr=True)

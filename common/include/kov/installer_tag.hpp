@@ -1,5 +1,8 @@
 #pragma once
 
+#include "kov/json_reader.hpp"
+
+#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +18,12 @@ struct InstallerTag {
     friend bool operator==(const InstallerTag&, const InstallerTag&) = default;
 };
 
-// Decodes the tag's JSON text. A text that does not decode ends the run abnormally.
+// Decodes the tag's JSON text: an object with the members "ca", "config_url" and
+// "installer_url", or an array of the three values in that order. Stops at the first failure.
+std::expected<InstallerTag, JsonError> decode_installer_tag(std::string_view text);
+
+// Decodes the tag's JSON text. A text that does not decode ends the run abnormally, the report's
+// detail being the error's debug_form.
 InstallerTag parse_installer_tag(std::string_view text);
 
 } // namespace kov

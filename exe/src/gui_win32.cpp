@@ -25,8 +25,8 @@ private:
 };
 
 void write_manifest(const wchar_t* path) {
-    const FileHandle file{
-        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    const FileHandle file{CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!file.valid()) {
         return;
     }

@@ -4,9 +4,9 @@
 #include "gui.hpp"
 #include "kov/fail_fast.hpp"
 #include "kov/http_client.hpp"
+#include "platform/process.hpp"
 #include "silent_switch.hpp"
 #include "tag_reader.hpp"
-#include "platform/process.hpp"
 
 int main() {
     platform::name_main_thread();

@@ -51,8 +51,12 @@ void release_aligned(void* memory) noexcept {
 
 } // namespace
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
 void* operator new(std::size_t size, std::align_val_t alignment) {
     return allocate_aligned(size, alignment);
 }
@@ -60,12 +64,24 @@ void* operator new[](std::size_t size, std::align_val_t alignment) {
     return allocate_aligned(size, alignment);
 }
 
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { release_aligned(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { release_aligned(memory); }
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::align_val_t) noexcept {
+    release_aligned(memory);
+}
+void operator delete[](void* memory, std::align_val_t) noexcept {
+    release_aligned(memory);
+}
 void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
     release_aligned(memory);
 }

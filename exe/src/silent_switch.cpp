@@ -9,7 +9,9 @@ namespace {
 
 constexpr std::u16string_view SILENT_SWITCH = u"/S";
 
-bool is_blank(char16_t c) { return c == u' ' || c == u'\t'; }
+bool is_blank(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
 
 } // namespace
 

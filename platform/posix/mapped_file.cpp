@@ -41,7 +41,9 @@ FileMapping& FileMapping::operator=(FileMapping&& other) noexcept {
     return *this;
 }
 
-FileMapping::~FileMapping() { release(); }
+FileMapping::~FileMapping() {
+    release();
+}
 
 void FileMapping::release() noexcept {
     if (data_ != nullptr) {

@@ -1,4 +1,5 @@
 #include "platform/process.hpp"
+
 #include "platform/text.hpp"
 
 #include <cstdio>
@@ -38,7 +39,9 @@ void append_quoted(std::string& line, const std::string& argument) {
 
 } // namespace
 
-void name_main_thread() { pthread_setname_np(pthread_self(), "main"); }
+void name_main_thread() {
+    pthread_setname_np(pthread_self(), "main");
+}
 
 std::u16string command_line() {
     // Linux hands over argv, not one line: rebuild the line Windows would have given.
@@ -70,8 +73,8 @@ std::expected<std::filesystem::path, SystemError> own_executable_path() {
     std::error_code error;
     auto path = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) {
-        return std::unexpected(SystemError{"readlink", static_cast<std::uint32_t>(error.value()),
-                                           error.message()});
+        return std::unexpected(
+            SystemError{"readlink", static_cast<std::uint32_t>(error.value()), error.message()});
     }
     return path;
 }
@@ -81,6 +84,8 @@ void exit_process(std::uint32_t code) {
     _exit(static_cast<int>(code));
 }
 
-void fast_fail() { std::abort(); }
+void fast_fail() {
+    std::abort();
+}
 
 } // namespace platform

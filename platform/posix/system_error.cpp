@@ -7,7 +7,8 @@ namespace platform {
 
 SystemError last_system_error(std::string_view operation) {
     const int code = errno;
-    return {operation, static_cast<std::uint32_t>(code), system_message(static_cast<std::uint32_t>(code))};
+    return {operation, static_cast<std::uint32_t>(code),
+            system_message(static_cast<std::uint32_t>(code))};
 }
 
 std::string system_message(std::uint32_t code) {

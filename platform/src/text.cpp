@@ -7,7 +7,9 @@ namespace {
 
 constexpr char32_t replacement_character = 0xFFFD;
 
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool is_continuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
 
 // Length of the well-formed sequence at the front of `bytes`, or 0 when it is not one.
 // The ranges are those of the Unicode standard's table of well-formed byte sequences.
@@ -79,8 +81,8 @@ char32_t take_code_point(std::string_view& utf8) {
         code_point = (char32_t{byte(0)} & 0x1F) << 6 | (byte(1) & 0x3F);
         break;
     case 3:
-        code_point = (char32_t{byte(0)} & 0x0F) << 12 | (char32_t{byte(1)} & 0x3F) << 6 |
-                     (byte(2) & 0x3F);
+        code_point =
+            (char32_t{byte(0)} & 0x0F) << 12 | (char32_t{byte(1)} & 0x3F) << 6 | (byte(2) & 0x3F);
         break;
     default:
         code_point = (char32_t{byte(0)} & 0x07) << 18 | (char32_t{byte(1)} & 0x3F) << 12 |

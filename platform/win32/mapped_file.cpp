@@ -6,8 +6,12 @@
 namespace platform {
 namespace {
 
-HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-std::intptr_t from_handle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+HANDLE as_handle(std::intptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
+std::intptr_t from_handle(HANDLE handle) {
+    return reinterpret_cast<std::intptr_t>(handle);
+}
 
 } // namespace
 
@@ -45,7 +49,9 @@ FileMapping& FileMapping::operator=(FileMapping&& other) noexcept {
     return *this;
 }
 
-FileMapping::~FileMapping() { release(); }
+FileMapping::~FileMapping() {
+    release();
+}
 
 void FileMapping::release() noexcept {
     // The view goes first, then the section handle that backs it.

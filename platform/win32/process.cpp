@@ -1,4 +1,5 @@
 #include "platform/process.hpp"
+
 #include "wide.hpp"
 
 #include <cstdio>

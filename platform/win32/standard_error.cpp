@@ -1,4 +1,5 @@
 #include "platform/standard_error.hpp"
+
 #include "platform/text.hpp"
 
 #include <windows.h>
@@ -38,7 +39,8 @@ std::expected<void, SystemError> write_console(HANDLE console, std::string_view 
 
 std::expected<void, SystemError> write_file(HANDLE file, std::string_view bytes) {
     while (!bytes.empty()) {
-        const DWORD chunk = bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
+        const DWORD chunk =
+            bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
         if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
             if (GetLastError() == ERROR_INVALID_HANDLE) {

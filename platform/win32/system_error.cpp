@@ -1,4 +1,5 @@
 #include "platform/system_error.hpp"
+
 #include "platform/text.hpp"
 #include "wide.hpp"
 

@@ -10,12 +10,12 @@ namespace {
 using test::Bytes;
 using test::concat;
 using test::marker_then;
-using test::pe_with_table;
 using test::PE_OFFSET;
+using test::pe_with_table;
 using test::put_u16;
 using test::put_u32;
-using test::tag_value;
 using test::TABLE_OFFSET;
+using test::tag_value;
 
 constexpr std::string_view TEXT = R"({"config_url":"https://example.test/c"})";
 
@@ -61,18 +61,20 @@ struct Case {
 
 class FindCertTag : public testing::TestWithParam<Case> {};
 
-TEST_P(FindCertTag, FindsOnlyWellFormedTags) { EXPECT_EQ(find(GetParam().image), GetParam().expected); }
+TEST_P(FindCertTag, FindsOnlyWellFormedTags) {
+    EXPECT_EQ(find(GetParam().image), GetParam().expected);
+}
 
 const Bytes tagged = pe_with_table(tag_value(TEXT));
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, FindCertTag,
     testing::Values(
-        Case{"WellFormed", tagged, std::string{TEXT}},
-        Case{"EmptyFile", {}, std::nullopt},
+        Case{"WellFormed", tagged, std::string{TEXT}}, Case{"EmptyFile", {}, std::nullopt},
         Case{"SixtyThreeBytes", Bytes(63, 'M'), std::nullopt},
         Case{"ZmSignature", with(tagged, [](Bytes& b) { b[0] = 'Z', b[1] = 'M'; }), std::nullopt},
-        Case{"NegativeHeaderOffset", with(tagged, [](Bytes& b) { put_u32(b, 60, static_cast<std::uint32_t>(-8)); }),
+        Case{"NegativeHeaderOffset",
+             with(tagged, [](Bytes& b) { put_u32(b, 60, static_cast<std::uint32_t>(-8)); }),
              std::nullopt},
         Case{"MostNegativeHeaderOffset",
              with(tagged, [](Bytes& b) { put_u32(b, 60, static_cast<std::uint32_t>(INT_MIN)); }),
@@ -91,16 +93,25 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EmptyTable", with(tagged, [](Bytes& b) { put_u32(b, PE_OFFSET + 172, 0); }),
              std::nullopt},
         Case{"TableOneBytePastTheFile",
-             with(tagged, [](Bytes& b) { put_u32(b, PE_OFFSET + 172, static_cast<std::uint32_t>(b.size() - TABLE_OFFSET + 1)); }),
+             with(tagged,
+                  [](Bytes& b) {
+                      put_u32(b, PE_OFFSET + 172,
+                              static_cast<std::uint32_t>(b.size() - TABLE_OFFSET + 1));
+                  }),
              std::nullopt},
         Case{"TableEndBeyondFourGiB",
-             with(tagged, [](Bytes& b) { put_u32(b, PE_OFFSET + 168, 0xFFFFFFF0), put_u32(b, PE_OFFSET + 172, 0x20); }),
+             with(tagged,
+                  [](Bytes& b) {
+                      put_u32(b, PE_OFFSET + 168, 0xFFFFFFF0), put_u32(b, PE_OFFSET + 172, 0x20);
+                  }),
              std::nullopt},
         Case{"MarkerOnlyBeforeTable",
-             with(pe_with_table(Bytes(40, 0xAA)), [](Bytes& b) {
-                 const Bytes value = tag_value("x");
-                 std::copy(value.begin(), value.end(), b.begin() + 2); // in the DOS header's gap
-             }),
+             with(pe_with_table(Bytes(40, 0xAA)),
+                  [](Bytes& b) {
+                      const Bytes value = tag_value("x");
+                      std::copy(value.begin(), value.end(),
+                                b.begin() + 2); // in the DOS header's gap
+                  }),
              std::nullopt},
         Case{"MarkerOnlyAfterTable",
              with(pe_with_table(concat({Bytes(8, 0xAA), tag_value("x")})),
@@ -110,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
              with(pe_with_table(concat({Bytes(8, 0xAA), tag_value("x")})),
                   [](Bytes& b) {
                       put_u32(b, PE_OFFSET + 168, static_cast<std::uint32_t>(TABLE_OFFSET + 8 + 1));
-                      put_u32(b, PE_OFFSET + 172, static_cast<std::uint32_t>(b.size() - TABLE_OFFSET - 9));
+                      put_u32(b, PE_OFFSET + 172,
+                              static_cast<std::uint32_t>(b.size() - TABLE_OFFSET - 9));
                   }),
              std::nullopt},
         Case{"MarkerAcrossTableEnd",
@@ -129,11 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Length0x81EndsTable", pe_with_table(marker_then({0x81})), std::nullopt},
         Case{"Length0x82EndsTable", pe_with_table(marker_then({0x82})), std::nullopt},
         Case{"Length0x82OneOctetInTable", pe_with_table(marker_then({0x82, 0x00})), std::nullopt},
-        Case{"LongForm0x81WithShortLength", pe_with_table(marker_then({0x81, 5, 'a', 'b', 'c', 'd', 0})),
-             "abcd"},
+        Case{"LongForm0x81WithShortLength",
+             pe_with_table(marker_then({0x81, 5, 'a', 'b', 'c', 'd', 0})), "abcd"},
         Case{"LongForm0x82WithShortLength",
              pe_with_table(marker_then({0x82, 0, 5, 'a', 'b', 'c', 'd', 0})), "abcd"},
-        Case{"ValueEndsTableWithMoreFileAfter", pe_with_table(marker_then({3, 'a', 'b', 0}), 16), "ab"},
+        Case{"ValueEndsTableWithMoreFileAfter", pe_with_table(marker_then({3, 'a', 'b', 0}), 16),
+             "ab"},
         Case{"ValueOneBytePastTable",
              with(pe_with_table(marker_then({3, 'a', 'b', 0}), 16),
                   [](Bytes& b) { put_u32(b, PE_OFFSET + 172, 14 + 1 + 2); }),
@@ -144,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EarlierZero", pe_with_table(marker_then({3, 'a', 0, 0})), std::nullopt},
         Case{"LoneContinuationByte", pe_with_table(marker_then({2, 0x80, 0})), std::nullopt},
         Case{"OverlongNul", pe_with_table(marker_then({3, 0xC0, 0x80, 0})), std::nullopt},
-        Case{"EncodedSurrogate", pe_with_table(marker_then({4, 0xED, 0xA0, 0x80, 0})), std::nullopt},
+        Case{"EncodedSurrogate", pe_with_table(marker_then({4, 0xED, 0xA0, 0x80, 0})),
+             std::nullopt},
         Case{"ByteF5", pe_with_table(marker_then({2, 0xF5, 0})), std::nullopt},
         Case{"ByteFF", pe_with_table(marker_then({2, 0xFF, 0})), std::nullopt},
         Case{"SequenceCutByZero", pe_with_table(marker_then({3, 0xE2, 0x82, 0})), std::nullopt},

@@ -3,6 +3,9 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <shlwapi.h>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -24,6 +27,25 @@ TEST(VisualStylesManifest, HasTheFixedBytes) {
     EXPECT_EQ(kov::VISUAL_STYLES_MANIFEST.size(), 484u);
     EXPECT_EQ(kov::VISUAL_STYLES_MANIFEST.front(), '\n');
     EXPECT_EQ(kov::VISUAL_STYLES_MANIFEST.find('\r'), std::string_view::npos);
+    // Line by line: the lengths, and the blanks at the start and end that are easy to lose.
+    std::vector<std::string_view> lines;
+    std::string_view rest = kov::VISUAL_STYLES_MANIFEST.substr(1);
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        ASSERT_NE(end, std::string_view::npos);
+        lines.push_back(rest.substr(0, end));
+        rest.remove_prefix(end + 1);
+    }
+    const std::vector<std::size_t> lengths = {56, 73, 68, 16, 27, 178, 28, 17, 11};
+    ASSERT_EQ(lines.size(), lengths.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].size(), lengths[i]) << "line " << i + 1;
+    }
+    EXPECT_EQ(lines[0].back(), ' ');
+    EXPECT_EQ(lines[2].substr(0, 5), "    <");
+    EXPECT_EQ(lines[2].back(), ' ');
+    EXPECT_EQ(lines[5].substr(0, 13), "            <");
+    EXPECT_EQ(lines[5].substr(lines[5].size() - 4), " /> ");
     EXPECT_NE(kov::VISUAL_STYLES_MANIFEST.find(
                   "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
               std::string_view::npos);
@@ -45,13 +67,52 @@ TEST(InitGui, SetsUpClassAndComAndLeavesNoManifestBehind) {
     EXPECT_TRUE(kov::init_gui());
 }
 
+TEST(InitGui, ActivatesVersion6OfTheCommonControls) {
+    ASSERT_TRUE(kov::init_gui());
+    // The active context redirects comctl32.dll to the Common-Controls 6.0 assembly.
+    ACTCTX_SECTION_KEYED_DATA found{};
+    found.cbSize = sizeof found;
+    ASSERT_TRUE(FindActCtxSectionStringW(FIND_ACTCTX_SECTION_KEY_RETURN_HACTCTX, nullptr,
+                                         ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION,
+                                         L"comctl32.dll", &found))
+        << GetLastError();
+    std::vector<char> buffer(4096);
+    SIZE_T needed = 0;
+    DWORD index = found.ulAssemblyRosterIndex;
+    ASSERT_TRUE(QueryActCtxW(0, found.hActCtx, &index,
+                             AssemblyDetailedInformationInActivationContext, buffer.data(),
+                             buffer.size(), &needed))
+        << GetLastError();
+    const auto* assembly =
+        reinterpret_cast<const ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer.data());
+    const std::wstring identity(assembly->lpAssemblyEncodedAssemblyIdentity,
+                                assembly->ulEncodedAssemblyIdentityLength / sizeof(wchar_t));
+    EXPECT_NE(identity.find(L"Microsoft.Windows.Common-Controls"), std::wstring::npos);
+    EXPECT_NE(identity.find(L"version=\"6."), std::wstring::npos)
+        << std::filesystem::path(identity).string();
+    ReleaseActCtx(found.hActCtx);
+}
+
+TEST(InitGui, ComInAnotherApartmentModeIsAnInitializationError) {
+    // A thread already in the multithreaded apartment: CoInitialize answers RPC_E_CHANGED_MODE.
+    std::expected<void, kov::GuiError> result;
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        result = kov::init_gui();
+    }).join();
+    ASSERT_FALSE(result);
+    EXPECT_EQ(kov::debug_form(result.error()), "InitializationError(\"CoInitialize failed\")");
+}
+
 TEST(GuiWindowProc, PostsInitOnCreateAndHidesOnClose) {
     ASSERT_TRUE(kov::init_gui());
-    const HWND window = CreateWindowExW(0, kov::WINDOW_CLASS_NAME, L"t", WS_OVERLAPPEDWINDOW, 0, 0,
-                                        100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    const HWND window =
+        CreateWindowExW(0, kov::WINDOW_CLASS_NAME, L"t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
     MSG message{};
-    EXPECT_TRUE(PeekMessageW(&message, window, kov::GUI_INIT_MESSAGE, kov::GUI_INIT_MESSAGE, PM_REMOVE));
+    EXPECT_TRUE(
+        PeekMessageW(&message, window, kov::GUI_INIT_MESSAGE, kov::GUI_INIT_MESSAGE, PM_REMOVE));
     ShowWindow(window, SW_SHOW);
     EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
     EXPECT_FALSE(IsWindowVisible(window));

@@ -2,7 +2,9 @@
 #include <new>
 
 // The sanitizer's allocator would otherwise end the process itself on an impossible size.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
 
 namespace {
 
@@ -19,9 +21,9 @@ TEST(OperatorNew, ServesOrdinaryAndAlignedRequests) {
     void* memory = ::operator new(0);
     EXPECT_NE(memory, nullptr);
     ::operator delete(memory);
-    void* aligned = ::operator new(100, std::align_val_t{64});
+    void* aligned = ::operator new (100, std::align_val_t{64});
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(aligned) % 64, 0u);
-    ::operator delete(aligned, std::align_val_t{64});
+    ::operator delete (aligned, std::align_val_t{64});
 }
 
 } // namespace

@@ -3,8 +3,8 @@
 #include "platform/process.hpp"
 #include "platform/standard_error.hpp"
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -56,7 +56,8 @@ TEST(OwnExecutablePath, NamesThisProgram) {
 }
 
 TEST(CommandLine, IsTheSystemsLine) {
-    EXPECT_EQ(platform::command_line(), std::u16string(reinterpret_cast<const char16_t*>(GetCommandLineW())));
+    EXPECT_EQ(platform::command_line(),
+              std::u16string(reinterpret_cast<const char16_t*>(GetCommandLineW())));
 }
 
 TEST(ReadOnlyFile, AdmitsOtherReadersButNoWriters) {
@@ -68,8 +69,9 @@ TEST(ReadOnlyFile, AdmitsOtherReadersButNoWriters) {
                                       OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(reader, INVALID_HANDLE_VALUE);
     CloseHandle(reader);
-    const HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE writer =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
@@ -85,8 +87,9 @@ TEST(ReadOnlyFile, ReportsCodeAndMessage) {
 
     // Someone else holds it open for writing: FILE_SHARE_READ cannot be granted.
     const fs::path busy = folder.file("busy.bin", "x");
-    const HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE writer =
+        CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     const auto refused = platform::ReadOnlyFile::open(busy);
     CloseHandle(writer);
@@ -114,16 +117,19 @@ TEST(FileMapping, MapsTheWholeFileAndAnEmptyOneAsEmpty) {
 TEST(WriteStandardError, WritesUtf8BytesToAFile) {
     const TempFolder folder;
     const fs::path path = folder.path() / "stderr.txt";
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     {
         const StandardErrorRedirect redirect(file);
-        EXPECT_TRUE(platform::write_standard_error("gr\xC3\xBC\xC3\x9F" "e\r\n\xE2\x98\x83\n"));
+        EXPECT_TRUE(platform::write_standard_error("gr\xC3\xBC\xC3\x9F"
+                                                   "e\r\n\xE2\x98\x83\n"));
     }
     CloseHandle(file);
     std::ifstream in(path, std::ios::binary);
     const std::string written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(written, "gr\xC3\xBC\xC3\x9F" "e\r\n\xE2\x98\x83\n");
+    EXPECT_EQ(written, "gr\xC3\xBC\xC3\x9F"
+                       "e\r\n\xE2\x98\x83\n");
 }
 
 TEST(WriteStandardError, DropsTextWithoutHandleOrWithInvalidOne) {
@@ -137,7 +143,8 @@ TEST(WriteStandardError, DropsTextWithoutHandleOrWithInvalidOne) {
     }
     {
         // A handle value the system does not know.
-        const StandardErrorRedirect redirect(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7FF0)));
+        const StandardErrorRedirect redirect(
+            reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7FF0)));
         EXPECT_TRUE(platform::write_standard_error("dropped"));
     }
 }
@@ -161,8 +168,9 @@ TEST(WriteStandardError, FailsOnAPipeWithoutReader) {
 TEST(WriteStandardError, WritesUtf16ToAConsole) {
     FreeConsole();
     ASSERT_TRUE(AllocConsole()) << GetLastError();
-    const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE console =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(console, INVALID_HANDLE_VALUE);
     {
         const StandardErrorRedirect redirect(console);

@@ -6,10 +6,9 @@
 //
 // Exit status: 0 on success, 2 when the transfer fails (curl's message on
 // standard error), 1 on a usage error.
-#include <curl/curl.h>
-
 #include <cstddef>
 #include <cstdio>
+#include <curl/curl.h>
 #include <string>
 
 #ifdef _WIN32
@@ -19,8 +18,7 @@
 
 namespace {
 
-size_t write_body(char* data, size_t size, size_t count, void* user)
-{
+size_t write_body(char* data, size_t size, size_t count, void* user) {
     auto* body = static_cast<std::string*>(user);
     body->append(data, size * count);
     return size * count;
@@ -31,18 +29,16 @@ struct EasyHandle {
     EasyHandle() = default;
     EasyHandle(const EasyHandle&) = delete;
     EasyHandle& operator=(const EasyHandle&) = delete;
-    ~EasyHandle()
-    {
+    ~EasyHandle() {
         if (handle != nullptr) {
             curl_easy_cleanup(handle);
         }
     }
 };
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fputs("usage: https_smoke URL CA_PEM_FILE\n", stderr);
         return 1;

@@ -93,6 +93,20 @@ TEST(InitGui, ActivatesVersion6OfTheCommonControls) {
     ReleaseActCtx(found.hActCtx);
 }
 
+TEST(InitGui, UnusableTemporaryFolderCostsOnlyTheVisualStyles) {
+    wchar_t saved[MAX_PATH + 1] = {};
+    GetEnvironmentVariableW(L"TMP", saved, MAX_PATH + 1);
+    SetEnvironmentVariableW(L"TMP", L"Z:\\no\\such\\folder");
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t name[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH + 1, folder);
+    // The road under test: no temporary file can be made there.
+    EXPECT_EQ(GetTempFileNameW(folder, L"nwg", 0, name), 0u) << fs::path(folder).string();
+    const auto result = kov::init_gui();
+    SetEnvironmentVariableW(L"TMP", saved[0] != 0 ? saved : nullptr);
+    EXPECT_TRUE(result);
+}
+
 TEST(InitGui, ComInAnotherApartmentModeIsAnInitializationError) {
     // A thread already in the multithreaded apartment: CoInitialize answers RPC_E_CHANGED_MODE.
     std::expected<void, kov::GuiError> result;

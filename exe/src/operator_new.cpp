@@ -3,6 +3,7 @@
 #include "kov/fail_fast.hpp"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -30,10 +31,14 @@ void* allocate(std::size_t size) {
 
 void* allocate_aligned(std::size_t size, std::align_val_t alignment) {
     const auto align = static_cast<std::size_t>(alignment);
+    const std::size_t asked = size == 0 ? 1 : size;
 #ifdef _WIN32
-    void* memory = _aligned_malloc(size == 0 ? 1 : size, align);
+    void* memory = _aligned_malloc(asked, align);
 #else
-    void* memory = std::aligned_alloc(align, (size + align - 1) / align * align);
+    // aligned_alloc wants a multiple of the alignment; rounding up must not wrap.
+    void* memory = asked > SIZE_MAX - (align - 1)
+                       ? nullptr
+                       : std::aligned_alloc(align, (asked + align - 1) / align * align);
 #endif
     if (memory == nullptr) {
         report_failed_allocation(size);

@@ -8,14 +8,6 @@
 
 namespace platform {
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)) {}
-
-ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-}
-
 ReadOnlyFile::~ReadOnlyFile() {
     if (handle_ >= 0) {
         ::close(static_cast<int>(handle_));
@@ -28,17 +20,6 @@ std::expected<ReadOnlyFile, SystemError> ReadOnlyFile::open(const std::filesyste
         return std::unexpected(last_system_error("open"));
     }
     return ReadOnlyFile{fd};
-}
-
-FileMapping::FileMapping(FileMapping&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
-      mapping_(std::exchange(other.mapping_, 0)) {}
-
-FileMapping& FileMapping::operator=(FileMapping&& other) noexcept {
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
-    std::swap(mapping_, other.mapping_);
-    return *this;
 }
 
 FileMapping::~FileMapping() {

@@ -15,14 +15,6 @@ std::intptr_t from_handle(HANDLE handle) {
 
 } // namespace
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)) {}
-
-ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-}
-
 ReadOnlyFile::~ReadOnlyFile() {
     if (as_handle(handle_) != INVALID_HANDLE_VALUE) {
         CloseHandle(as_handle(handle_));
@@ -36,17 +28,6 @@ std::expected<ReadOnlyFile, SystemError> ReadOnlyFile::open(const std::filesyste
         return std::unexpected(last_system_error("CreateFileW"));
     }
     return ReadOnlyFile{from_handle(handle)};
-}
-
-FileMapping::FileMapping(FileMapping&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
-      mapping_(std::exchange(other.mapping_, 0)) {}
-
-FileMapping& FileMapping::operator=(FileMapping&& other) noexcept {
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
-    std::swap(mapping_, other.mapping_);
-    return *this;
 }
 
 FileMapping::~FileMapping() {

@@ -7,6 +7,11 @@
 namespace platform {
 namespace {
 
+// A write that succeeds without taking anything would otherwise be retried for ever.
+SystemError write_fault(std::string_view operation) {
+    return {operation, ERROR_WRITE_FAULT, system_message(ERROR_WRITE_FAULT)};
+}
+
 // The console takes UTF-16. The text is converted through a small buffer on the stack, so the
 // failure report of a failed allocation can still be written.
 std::expected<void, SystemError> write_console(HANDLE console, std::string_view utf8) {
@@ -20,6 +25,9 @@ std::expected<void, SystemError> write_console(HANDLE console, std::string_view 
             if (!WriteConsoleW(console, units + done, static_cast<DWORD>(used - done), &written,
                                nullptr)) {
                 return std::unexpected(last_system_error("WriteConsoleW"));
+            }
+            if (written == 0) {
+                return std::unexpected(write_fault("WriteConsoleW"));
             }
             done += written;
         }
@@ -49,8 +57,7 @@ std::expected<void, SystemError> write_file(HANDLE file, std::string_view bytes)
             return std::unexpected(last_system_error("WriteFile"));
         }
         if (written == 0) {
-            return std::unexpected(
-                SystemError{"WriteFile", ERROR_WRITE_FAULT, system_message(ERROR_WRITE_FAULT)});
+            return std::unexpected(write_fault("WriteFile"));
         }
         bytes.remove_prefix(written);
     }

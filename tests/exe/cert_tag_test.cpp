@@ -26,7 +26,10 @@ std::optional<std::string> find(const Bytes& image) {
     if (!found) {
         return std::nullopt;
     }
-    EXPECT_GE(static_cast<const void*>(found->data()), static_cast<const void*>(file.data()));
+    const auto begin = reinterpret_cast<std::uintptr_t>(file.data());
+    const auto at = reinterpret_cast<std::uintptr_t>(found->data());
+    EXPECT_TRUE(at >= begin && at + found->size() <= begin + file.size())
+        << "not a view into the file";
     return std::string{*found};
 }
 
@@ -46,10 +49,9 @@ Bytes table_before_headers(const Bytes& table, std::size_t cut) {
     image[pe] = 'P';
     image[pe + 1] = 'E';
     put_u16(image, pe + 4, 0x8664);
-    if (cut == 0) {
-        put_u32(image, pe + 168, 64);
-        put_u32(image, pe + 172, static_cast<std::uint32_t>(table.size()));
-    }
+    // The directory entry still lies inside a cut file: only the header bound can refuse it.
+    put_u32(image, pe + 168, 64);
+    put_u32(image, pe + 172, static_cast<std::uint32_t>(table.size()));
     return image;
 }
 
@@ -152,6 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Bytes& b) { put_u32(b, PE_OFFSET + 172, 14 + 1 + 2); }),
              std::nullopt},
         Case{"ZeroLength", pe_with_table(marker_then({0})), std::nullopt},
+        Case{"LongForm0x82ZeroLengthEndsTable", pe_with_table(marker_then({0x82, 0, 0})),
+             std::nullopt},
+        Case{"LargestShortForm",
+             pe_with_table(concat({marker_then({0x7F}), Bytes(126, 'x'), Bytes{0}})),
+             std::string(126, 'x')},
         Case{"EmptyText", pe_with_table(marker_then({1, 0})), ""},
         Case{"NoTerminatingZero", pe_with_table(marker_then({2, 'a', 'b'})), std::nullopt},
         Case{"EarlierZero", pe_with_table(marker_then({3, 'a', 0, 0})), std::nullopt},

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <new>
 
@@ -15,6 +16,10 @@ TEST(OperatorNewDeathTest, ReportsTheRequestedSize) {
                  "4611686018427387904 bytes failed\n");
     EXPECT_DEATH((void)::operator new[](size + 1),
                  "memory allocation of 4611686018427387905 bytes failed");
+    // Rounding the largest size up to the alignment would wrap to a tiny block.
+    volatile std::size_t largest = SIZE_MAX;
+    EXPECT_DEATH((void)::operator new (largest, std::align_val_t{64}),
+                 "memory allocation of 18446744073709551615 bytes failed");
 }
 
 TEST(OperatorNew, ServesOrdinaryAndAlignedRequests) {

@@ -12,11 +12,11 @@ TEST(Utf8Validation, FollowsTheStrictRules) {
     const Case cases[] = {
         {"", true},
         {"plain ASCII", true},
-        {"\xC3\xA9", true},                 // U+00E9
-        {"\xE2\x82\xAC", true},             // U+20AC
-        {"\xF0\x9F\x98\x80", true},         // U+1F600
-        {"\xF4\x8F\xBF\xBF", true},         // U+10FFFF
-        {"\xEF\xBB\xBF", true},             // byte-order mark
+        {"\xC3\xA9", true},                  // U+00E9
+        {"\xE2\x82\xAC", true},              // U+20AC
+        {"\xF0\x9F\x98\x80", true},          // U+1F600
+        {"\xF4\x8F\xBF\xBF", true},          // U+10FFFF
+        {"\xEF\xBB\xBF", true},              // byte-order mark
         {std::string_view("a\0b", 3), true}, // U+0000 is a character
         {"\x80", false},
         {"\xC0\x80", false},         // overlong
@@ -44,7 +44,9 @@ TEST(Utf16Conversion, RoundTripsAndReplacesUnpairedSurrogates) {
     EXPECT_EQ(platform::utf16_to_utf8(lone_lead), "x\xEF\xBF\xBDy");
     const char16_t lone_trail_at_end[] = {u'x', 0xDE00, 0};
     EXPECT_EQ(platform::utf16_to_utf8(lone_trail_at_end), "x\xEF\xBF\xBD");
-    EXPECT_EQ(platform::utf8_to_utf16("\xFF" "a"), u"\uFFFDa");
+    EXPECT_EQ(platform::utf8_to_utf16("\xFF"
+                                      "a"),
+              u"\uFFFDa");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <vector>
 #include <windows.h>
 
 namespace {
@@ -174,23 +175,28 @@ TEST(WriteStandardError, WritesUtf16ToAConsole) {
     ASSERT_NE(console, INVALID_HANDLE_VALUE);
     {
         const StandardErrorRedirect redirect(console);
-        // Longer than the writer's stack buffer, so that it is flushed in several pieces.
-        std::string text;
-        for (int i = 0; i < 300; ++i) {
+        // Longer than the writer's stack buffer of 512 units, with a surrogate pair where the
+        // first piece is flushed, so that the text goes out in several pieces.
+        std::string text = "\xE2\x98\x83"; // U+2603
+        for (int i = 0; i < 508; ++i) {
+            text += "\xC3\xA9"; // U+00E9
+        }
+        text += "\xF0\x9F\x98\x80"; // U+1F600, units 509 and 510
+        for (int i = 0; i < 100; ++i) {
             text += "\xC3\xA9";
         }
-        ASSERT_TRUE(platform::write_standard_error("\xE2\x98\x83" + text));
+        ASSERT_TRUE(platform::write_standard_error(text));
     }
-    wchar_t cells[301] = {};
+    std::vector<wchar_t> cells(611);
     DWORD read = 0;
     DWORD mode = 0;
     ASSERT_TRUE(GetConsoleMode(console, &mode)) << GetLastError();
-    ASSERT_TRUE(ReadConsoleOutputCharacterW(console, cells, 301, COORD{0, 0}, &read))
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(console, cells.data(), 611, COORD{0, 0}, &read))
         << GetLastError();
-    EXPECT_EQ(read, 301u);
-    EXPECT_EQ(cells[0], L'\u2603');
-    EXPECT_EQ(cells[1], L'\u00e9');
-    EXPECT_EQ(cells[300], L'\u00e9');
+    ASSERT_EQ(read, 611u);
+    std::wstring expected =
+        L"\u2603" + std::wstring(508, L'\u00e9') + L"\U0001F600" + std::wstring(100, L'\u00e9');
+    EXPECT_TRUE(std::wstring(cells.begin(), cells.end()) == expected);
     CloseHandle(console);
     FreeConsole();
 }

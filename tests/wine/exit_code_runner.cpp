@@ -60,6 +60,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!GetExitCodeProcess(process.hProcess, &code)) {
         return 5;
     }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
     std::ofstream(argv[2]) << code;
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "kov/pem.hpp"
 #include "kov/trust_store.hpp"
 #include "kov/webpki_roots.hpp"
+#include "temp_folder.hpp"
 #include "test_certificates.hpp"
 
 #include <cstdlib>
@@ -60,26 +61,7 @@ kov::EnvironmentLookup environment(std::map<std::string, std::string> variables)
     };
 }
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "kov-trust-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    fs::path file(const std::string& name, const std::string& contents) const {
-        const fs::path p = path_ / name;
-        std::ofstream(p, std::ios::binary) << contents;
-        return p;
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using test::TempFolder;
 
 TEST(BuiltInAnchors, AreMozillasRootsAndAllAccepted) {
     const auto roots = kov::webpki_roots();

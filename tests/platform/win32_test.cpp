@@ -2,6 +2,7 @@
 #include "platform/mapped_file.hpp"
 #include "platform/process.hpp"
 #include "platform/standard_error.hpp"
+#include "temp_folder.hpp"
 
 #include <cstring>
 #include <filesystem>
@@ -14,28 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        wchar_t base[MAX_PATH + 1];
-        GetTempPathW(MAX_PATH + 1, base);
-        path_ = fs::path(base) / ("kov-test-" + std::to_string(GetCurrentProcessId()));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    fs::path file(const std::string& name, const std::string& contents) const {
-        const fs::path p = path_ / name;
-        std::ofstream(p, std::ios::binary) << contents;
-        return p;
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using test::TempFolder;
 
 // Points standard error somewhere else for one test and puts it back afterwards.
 class StandardErrorRedirect {

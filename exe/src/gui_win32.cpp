@@ -1,32 +1,16 @@
 #include "gui_win32.hpp"
 
+#include "handle.hpp"
+
 #include <commctrl.h>
 #include <objbase.h>
 
 namespace kov {
 namespace {
 
-// Owns a plain file handle for the manifest's short life.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() {
-        if (valid()) {
-            CloseHandle(handle_);
-        }
-    }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 void write_manifest(const wchar_t* path) {
-    const FileHandle file{CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr)};
+    const platform::win32::Handle file{CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                   FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!file.valid()) {
         return;
     }

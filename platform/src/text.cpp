@@ -146,4 +146,13 @@ std::string utf16_to_utf8(std::u16string_view utf16) {
     return out;
 }
 
+std::string path_text(const std::filesystem::path& path) {
+#ifdef _WIN32
+    static_assert(sizeof(wchar_t) == sizeof(char16_t));
+    return utf16_to_utf8({reinterpret_cast<const char16_t*>(path.c_str()), path.native().size()});
+#else
+    return path.native();
+#endif
+}
+
 } // namespace platform

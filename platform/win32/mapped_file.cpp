@@ -1,7 +1,8 @@
 #include "platform/mapped_file.hpp"
 
+#include "handle.hpp"
+
 #include <utility>
-#include <windows.h>
 
 namespace platform {
 namespace {
@@ -16,9 +17,7 @@ std::intptr_t from_handle(HANDLE handle) {
 } // namespace
 
 ReadOnlyFile::~ReadOnlyFile() {
-    if (as_handle(handle_) != INVALID_HANDLE_VALUE) {
-        CloseHandle(as_handle(handle_));
-    }
+    win32::close_handle(as_handle(handle_));
 }
 
 std::expected<ReadOnlyFile, SystemError> ReadOnlyFile::open(const std::filesystem::path& path) {
@@ -40,10 +39,7 @@ void FileMapping::release() noexcept {
         UnmapViewOfFile(data_);
         data_ = nullptr;
     }
-    if (mapping_ != 0) {
-        CloseHandle(as_handle(mapping_));
-        mapping_ = 0;
-    }
+    win32::close_handle(as_handle(std::exchange(mapping_, 0)));
     size_ = 0;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,8 @@ char32_t take_code_point(std::string_view& utf8);
 
 // Appends the UTF-16 form of `code_point` to `out` (one or two units); returns the unit count.
 int encode_utf16(char32_t code_point, char16_t* out);
+
+// The path as UTF-8 text for reports; a Windows name that has no UTF-8 form gets U+FFFD.
+std::string path_text(const std::filesystem::path& path);
 
 } // namespace platform

@@ -3,15 +3,23 @@
 
   installer_services.py --setup FILE [--config TEXT] [--error TEXT] [--prompt TEXT]
 
-Serves on 127.0.0.1 at a free port, printed as the first line on standard output:
-  GET /config                the configuration answer (Success, or Error with --error)
-  GET /kov-latest-setup.exe  the bytes of FILE
+Serves on 127.0.0.1 at a free port, printed as the first line on standard output, as JSON:
+{"port": N}. Routes:
+  GET /config                               the configuration answer (Error with --error)
+  GET /kov-latest-setup.exe                 the bytes of FILE, with a Content-Length
+  GET /chunked/kov-latest-setup.exe         the same, chunked, without a length
+  GET /status/N/kov-latest-setup.exe        the same with status N
+  GET /trickle/kov-latest-setup.exe         the same, 1,024 bytes every 50 ms
+  GET /log                                  the paths asked for so far, one a line (not /log)
 Every request is logged on standard error as one line: method, path and headers.
 """
 
 import argparse
 import json
+import re
 import sys
+import threading
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
@@ -33,6 +41,9 @@ def main() -> int:
     with open(args.setup, "rb") as setup:
         setup_bytes = setup.read()
 
+    asked = []
+    asked_lock = threading.Lock()
+
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
 
@@ -40,15 +51,44 @@ def main() -> int:
             print(json.dumps({"method": "GET", "path": self.path,
                               "headers": list(self.headers.items())}),
                   file=sys.stderr, flush=True)
+            if self.path == "/log":
+                with asked_lock:
+                    self.reply(200, "text/plain", "".join(p + "\n" for p in asked).encode())
+                return
+            with asked_lock:
+                asked.append(self.path)
+            status = re.fullmatch(r"/status/(\d+)/kov-latest-setup\.exe", self.path)
             if self.path.split("?")[0] == "/config":
                 self.reply(200, "application/json", answer_bytes)
             elif self.path == "/kov-latest-setup.exe":
                 self.reply(200, "application/octet-stream", setup_bytes)
+            elif status:
+                self.reply(int(status.group(1)), "application/octet-stream", setup_bytes)
+            elif self.path == "/chunked/kov-latest-setup.exe":
+                self.send_response(200)
+                self.send_header("Transfer-Encoding", "chunked")
+                self.end_headers()
+                for at in range(0, len(setup_bytes), 65536):
+                    piece = setup_bytes[at:at + 65536]
+                    self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+                self.wfile.write(b"0\r\n\r\n")
+            elif self.path == "/trickle/kov-latest-setup.exe":
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(setup_bytes)))
+                self.end_headers()
+                try:
+                    for at in range(0, len(setup_bytes), 1024):
+                        self.wfile.write(setup_bytes[at:at + 1024])
+                        self.wfile.flush()
+                        time.sleep(0.05)
+                except OSError:
+                    pass  # the client gave up, as a cancelled download does
             else:
                 self.reply(404, "text/plain", b"not found")
 
         def reply(self, status, content_type, body):
-            self.send_response(status)
+            # http.server knows no reason phrase for statuses such as 399 or 600.
+            self.send_response(status, "Status")
             self.send_header("Content-Type", content_type)
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()
@@ -58,7 +98,7 @@ def main() -> int:
             pass
 
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    print(server.server_address[1], flush=True)
+    print(json.dumps({"port": server.server_address[1]}), flush=True)
     server.serve_forever()
     return 0
 

@@ -301,7 +301,7 @@ std::optional<std::string> Transfer::failure() const {
 }
 
 std::string Transfer::failure_before_head() const {
-    if (tunnel_) {
+    if (tunnel_ && !head_too_large_) {
         long connect_code = 0;
         curl_easy_getinfo(easy_.get(), CURLINFO_HTTP_CONNECTCODE, &connect_code);
         if (connect_code == 407) {
@@ -309,6 +309,14 @@ std::string Transfer::failure_before_head() const {
         }
         if (connect_code != 0 && (connect_code < 200 || connect_code > 299)) {
             return "unsuccessful tunnel";
+        }
+        // Our own head limit is below curl's, so curl's can only have been met by the proxy's
+        // answer to the CONNECT.
+        if (result_ == CURLE_RECV_ERROR && std::string_view(error_).starts_with("Too large")) {
+            return "proxy headers too long for tunnel";
+        }
+        if (result_ == CURLE_RECV_ERROR && connect_code == 0) {
+            return "unexpected eof while tunneling";
         }
     }
     return failure().value_or("connection closed before message completed");

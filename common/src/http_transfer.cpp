@@ -18,21 +18,6 @@ constexpr long NO_CONNECT_LIMIT_MS = LONG_MAX;
 // curl reads the socket in pieces of this size.
 constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) {
-                   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-               };
-               return lower(x) == lower(y);
-           });
-}
-
-bool has_header(const Headers& headers, std::string_view name) {
-    return std::any_of(headers.begin(), headers.end(), [name](const auto& header) {
-        return equals_ignoring_case(header.first, name);
-    });
-}
-
 // curl drops a header given as "Name:" with nothing after it; "Name;" sends it empty.
 std::string curl_header_line(const std::string& name, const std::string& value) {
     return value.empty() ? name + ";" : name + ": " + value;

@@ -249,6 +249,8 @@ std::expected<HttpResponse, ClientError> HttpRequest::send() && {
             remove_headers(headers, {"Authorization", "Cookie", "Cookie2", "Proxy-Authorization",
                                      "WWW-Authenticate"});
         }
+        // Credentials in a Location are not sent: only the first address's become a header.
+        target->take_credentials();
         current = std::move(*target);
     }
 }

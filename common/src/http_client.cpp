@@ -1,6 +1,7 @@
 #include "kov/http_client.hpp"
 
 #include "http_address.hpp"
+#include "http_headers.hpp"
 #include "http_response_state.hpp"
 #include "http_session.hpp"
 #include "http_transfer.hpp"
@@ -13,7 +14,12 @@
 namespace kov {
 
 using http::Address;
+using http::equals_ignoring_case;
+using http::find_header;
+using http::has_header;
 using http::Headers;
+using http::remove_headers;
+using http::set_header;
 
 struct HttpRequest::State {
     std::shared_ptr<HttpClient::State> client;
@@ -26,33 +32,6 @@ namespace {
 
 // Redirects a request follows at most: the tenth redirect answer fails it.
 constexpr std::size_t MAX_ADDRESSES_LEFT = 10;
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
-
-bool has_header(const Headers& headers, std::string_view name) {
-    return std::any_of(headers.begin(), headers.end(), [name](const auto& header) {
-        return equals_ignoring_case(header.first, name);
-    });
-}
-
-void remove_headers(Headers& headers, std::initializer_list<std::string_view> names) {
-    std::erase_if(headers, [names](const auto& header) {
-        return std::any_of(names.begin(), names.end(), [&](std::string_view name) {
-            return equals_ignoring_case(header.first, name);
-        });
-    });
-}
-
-void set_header(Headers& headers, std::string_view name, std::string value) {
-    remove_headers(headers, {name});
-    headers.emplace_back(std::string(name), std::move(value));
-}
 
 std::string base64(std::string_view bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
@@ -92,21 +71,78 @@ bool is_redirect(std::uint16_t status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-std::optional<std::string_view> find_header(const Headers& headers, std::string_view name) {
-    for (const auto& [key, value] : headers) {
-        if (equals_ignoring_case(key, name)) {
-            return value;
-        }
-    }
-    return std::nullopt;
-}
-
 ClientError error(ClientErrorKind kind, std::optional<std::string> url, std::string cause) {
     return ClientError{kind, std::move(url), std::move(cause)};
 }
 
 bool same_origin_server(const Address& a, const Address& b) {
     return equals_ignoring_case(a.host(), b.host()) && a.port() == b.port();
+}
+
+ClientError timed_out_or_broken(const HttpClient::State::WaitResult& waited,
+                                const Address& address) {
+    return error(ClientErrorKind::Request, address.text(),
+                 waited.outcome == HttpClient::State::Wait::TimedOut ? std::string(TIMED_OUT)
+                                                                     : waited.cause);
+}
+
+// Drives the exchange until its answer's head has arrived, or fails the send.
+std::expected<void, ClientError> wait_for_head(HttpClient::State& client, http::Transfer& transfer,
+                                               const Address& address,
+                                               std::chrono::steady_clock::time_point deadline) {
+    const auto waited = client.wait(deadline, [&transfer] {
+        return transfer.head_complete() || transfer.finished() || transfer.failure().has_value();
+    });
+    if (transfer.head_complete()) {
+        return {};
+    }
+    if (transfer.finished() || transfer.failure()) {
+        return std::unexpected(
+            error(ClientErrorKind::Request, address.text(), transfer.failure_before_head()));
+    }
+    return std::unexpected(timed_out_or_broken(waited, address));
+}
+
+// Where an answer leads: nothing when it is the final one, else the next address, with the
+// request's headers made fit for it. `addresses_left` counts the addresses left so far.
+std::expected<std::optional<Address>, ClientError> redirect_target(const http::Transfer& answer,
+                                                                   const Address& current,
+                                                                   Headers& headers,
+                                                                   std::size_t& addresses_left) {
+    const std::uint16_t status = answer.status();
+    const auto location = find_header(answer.headers(), "Location");
+    if (!is_redirect(status) || !location || !is_visible_ascii(*location)) {
+        return std::nullopt;
+    }
+    auto target = current.resolve(*location);
+    // Text like "mailto:x" names a target curl's parser cannot read, but a target all the same.
+    const bool foreign = !target && http::has_foreign_scheme(*location);
+    if (!target && !foreign) {
+        return std::nullopt;
+    }
+    if (target && !(current.scheme() == "https" && target->scheme() == "http")) {
+        set_header(headers, "Referer", current.request_target());
+    }
+    if (++addresses_left >= MAX_ADDRESSES_LEFT) {
+        return std::unexpected(
+            error(ClientErrorKind::Redirect, current.text(), "too many redirects"));
+    }
+    if (foreign || !target->is_http_or_https()) {
+        return std::unexpected(error(ClientErrorKind::Builder,
+                                     target ? target->text() : std::string(*location),
+                                     std::string(http::BAD_SCHEME)));
+    }
+    if (status == 301 || status == 302 || status == 303) {
+        remove_headers(headers,
+                       {"Transfer-Encoding", "Content-Encoding", "Content-Type", "Content-Length"});
+    }
+    if (!same_origin_server(current, *target)) {
+        remove_headers(headers, {"Authorization", "Cookie", "Cookie2", "Proxy-Authorization",
+                                 "WWW-Authenticate"});
+    }
+    // Credentials in a Location are not sent: only the first address's become a header.
+    target->take_credentials();
+    return target;
 }
 
 } // namespace
@@ -231,55 +267,17 @@ std::expected<HttpResponse, ClientError> HttpRequest::send() && {
             return std::unexpected(std::move(started.error()));
         }
         std::unique_ptr<http::Transfer> transfer = std::move(*started);
-        const auto waited = client.wait(deadline, [&transfer] {
-            return transfer->head_complete() || transfer->finished() ||
-                   transfer->failure().has_value();
-        });
-        if (!transfer->head_complete()) {
-            if (transfer->finished() || transfer->failure()) {
-                return std::unexpected(error(ClientErrorKind::Request, current.text(),
-                                             transfer->failure_before_head()));
-            }
-            return std::unexpected(error(ClientErrorKind::Request, current.text(),
-                                         waited.outcome == HttpClient::State::Wait::TimedOut
-                                             ? std::string(TIMED_OUT)
-                                             : waited.cause));
+        if (auto head = wait_for_head(client, *transfer, current, deadline); !head) {
+            return std::unexpected(std::move(head.error()));
         }
-
-        const std::uint16_t status = transfer->status();
-        const std::optional<std::string> location(find_header(transfer->headers(), "Location"));
-        if (!is_redirect(status) || !location || !is_visible_ascii(*location)) {
+        auto next = redirect_target(*transfer, current, headers, addresses_left);
+        if (!next) {
+            return std::unexpected(std::move(next.error()));
+        }
+        if (!*next) {
             return respond(std::move(transfer), current);
         }
-        auto target = current.resolve(*location);
-        const bool foreign = !target && http::has_foreign_scheme(*location);
-        if (!target && !foreign) {
-            return respond(std::move(transfer), current);
-        }
-
-        // The redirect is followed: its own body is not wanted.
-        transfer.reset();
-        if (target && !(current.scheme() == "https" && target->scheme() == "http")) {
-            set_header(headers, "Referer", current.request_target());
-        }
-        if (++addresses_left >= MAX_ADDRESSES_LEFT) {
-            return std::unexpected(
-                error(ClientErrorKind::Redirect, current.text(), "too many redirects"));
-        }
-        if (foreign || !target->is_http_or_https()) {
-            return std::unexpected(error(ClientErrorKind::Builder,
-                                         target ? target->text() : *location,
-                                         std::string(http::BAD_SCHEME)));
-        }
-        if (status == 301 || status == 302 || status == 303) {
-            remove_headers(headers, {"Transfer-Encoding", "Content-Encoding", "Content-Type",
-                                     "Content-Length"});
-        }
-        if (!same_origin_server(current, *target)) {
-            remove_headers(headers, {"Authorization", "Cookie", "Cookie2", "Proxy-Authorization",
-                                     "WWW-Authenticate"});
-        }
-        current = std::move(*target);
+        current = std::move(**next);
     }
 }
 

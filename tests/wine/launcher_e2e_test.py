@@ -1,9 +1,11 @@
 """The Windows launcher under Wine: finding its tag, its silent switch, its standard error."""
 
+import json
 import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 from pathlib import Path
@@ -18,37 +20,72 @@ STDERR_PROBE = Path(os.environ["KOVANE_STDERR_PROBE"])
 EXIT_PROBE = Path(os.environ["KOVANE_EXIT_PROBE"])
 
 
+SERVERS = Path(__file__).resolve().parents[1] / "servers"
+
+# A launcher without a tag fetches the setup program from the product's download host.
+DEFAULT_INSTALLER_URL = b"https://download.kovane.example/kov-latest-setup.exe"
+
+
+class RefusingProxy:
+    """A loopback proxy that writes down each CONNECT and refuses it: a launcher sent through it
+    shows which host it asked for without going on line."""
+
+    def __init__(self, work: Path):
+        self.log = work / "proxy.log"
+        self.process = subprocess.Popen(
+            [sys.executable, str(SERVERS / "proxy_server.py"), "--log", str(self.log),
+             "--mode", "refuse"], stdout=subprocess.PIPE)
+        self.url = f"http://127.0.0.1:{json.loads(self.process.stdout.readline())['port']}"
+
+    def first_request_line(self) -> str:
+        return self.log.read_text().splitlines()[0] if self.log.exists() else ""
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+        self.process.stdout.close()
+
+
 def not_built_report(operation: str) -> re.Pattern:
     return re.compile(rb"^fatal error at common/src/[a-z_]+\.cpp:\d+:\d+: "
                       + operation.encode() + rb" is not built yet\n$")
 
 
 class TagRoads(unittest.TestCase):
-    """Which road a launcher takes shows whether it found a tag: without one it goes on to build
-    the HTTP client, with one it decodes the text first and goes on only when that succeeds."""
+    """Which road a launcher takes shows whether it found a tag: without one it goes straight to
+    the download from the default address, with one it decodes the text first and goes on to the
+    configuration only when that succeeds."""
 
     def setUp(self):
         self.work = Path(tempfile.mkdtemp())
+        self.proxy = RefusingProxy(self.work)
 
     def tearDown(self):
+        self.proxy.close()
         shutil.rmtree(self.work)
 
-    def run_launcher(self, exe: Path, arguments: str = ""):
-        return run_windows(quoted(exe) + arguments)
+    def run_launcher(self, exe: Path, arguments: str = "", **kwargs):
+        # Interactive runs show the progress dialog, which needs a display.
+        return run_windows(quoted(exe) + arguments, display="/S" not in arguments,
+                           env={"HTTPS_PROXY": self.proxy.url}, **kwargs)
+
+    def assert_default_download_refused(self, result):
+        self.assertEqual(result.code, FAST_FAIL_STATUS, result)
+        self.assertRegex(result.stderr,
+                         rb"^fatal error at common/src/setup_download\.cpp:\d+:\d+: ClientError "
+                         rb"\{ kind: Request, url: \"" + re.escape(DEFAULT_INSTALLER_URL) + rb"\"")
+        self.assertEqual(self.proxy.first_request_line(),
+                         "CONNECT download.kovane.example:443 HTTP/1.1")
 
     def test_launcher_as_built_has_no_tag(self):
         # Its own constant data holds the marker bytes, but no certificate table does.
         self.assertIn(tagging.CERT_TAG_MARKER, LAUNCHER.read_bytes())
-        result = self.run_launcher(LAUNCHER)
-        self.assertEqual(result.code, FAST_FAIL_STATUS, result)
-        self.assertRegex(result.stderr, not_built_report("download_and_run_setup"))
+        self.assert_default_download_refused(self.run_launcher(LAUNCHER))
 
     def test_signed_launcher_without_tag_has_no_tag(self):
         signed = self.work / "signed.exe"
         tagging.make_tagged_copy(LAUNCHER, signed, None, self.work / "certs")
-        result = self.run_launcher(signed, " /S")
-        self.assertEqual(result.code, FAST_FAIL_STATUS, result)
-        self.assertRegex(result.stderr, not_built_report("download_and_run_setup"))
+        self.assert_default_download_refused(self.run_launcher(signed, " /S"))
 
     def tagged_copy(self, tag: bytes) -> Path:
         tagged = self.work / f"tagged-{len(list(self.work.glob('tagged-*')))}.exe"
@@ -85,7 +122,7 @@ class TagRoads(unittest.TestCase):
                                  rb"\d+:\d+: " + re.escape(detail) + rb"\n$")
 
     def test_report_without_standard_error_is_dropped(self):
-        result = run_windows(quoted(LAUNCHER), no_stderr=True)
+        result = self.run_launcher(LAUNCHER, no_stderr=True)
         self.assertEqual(result.code, FAST_FAIL_STATUS, result)
         self.assertEqual(result.stderr, b"")
 

@@ -326,7 +326,7 @@ TEST_F(HttpClientTest, MisbehavingServersEndWithTheProperError) {
         {"/close", ClientErrorKind::Request, true, std::nullopt},
         {"/silent", ClientErrorKind::Request, true, "operation timed out"},
         {"/endless-headers", ClientErrorKind::Request, true, "message head is too large"},
-        {"/long-header", ClientErrorKind::Request, true, std::nullopt},
+        {"/long-header", ClientErrorKind::Request, true, "message head is too large"},
         {"/short", ClientErrorKind::Body, false, std::nullopt},
         {"/reset", ClientErrorKind::Body, false, std::nullopt},
     };

@@ -79,16 +79,10 @@ bool same_origin_server(const Address& a, const Address& b) {
     return equals_ignoring_case(a.host(), b.host()) && a.port() == b.port();
 }
 
-ClientError timed_out_or_broken(const HttpClient::State::WaitResult& waited,
-                                const Address& address) {
-    return error(ClientErrorKind::Request, address.text(),
-                 waited.outcome == HttpClient::State::Wait::TimedOut ? std::string(TIMED_OUT)
-                                                                     : waited.cause);
-}
-
-// Drives the exchange until its answer's head has arrived, or fails the send.
+// Drives the exchange with `address` until its answer's head has arrived, or fails the send. The
+// deadline is the whole send's, so running past it is a failure of the `requested` address.
 std::expected<void, ClientError> wait_for_head(HttpClient::State& client, http::Transfer& transfer,
-                                               const Address& address,
+                                               const Address& address, const std::string& requested,
                                                std::chrono::steady_clock::time_point deadline) {
     const auto waited = client.wait(deadline, [&transfer] {
         return transfer.head_complete() || transfer.finished() || transfer.failure().has_value();
@@ -100,7 +94,10 @@ std::expected<void, ClientError> wait_for_head(HttpClient::State& client, http::
         return std::unexpected(
             error(ClientErrorKind::Request, address.text(), transfer.failure_before_head()));
     }
-    return std::unexpected(timed_out_or_broken(waited, address));
+    if (waited.outcome == HttpClient::State::Wait::TimedOut) {
+        return std::unexpected(error(ClientErrorKind::Request, requested, std::string(TIMED_OUT)));
+    }
+    return std::unexpected(error(ClientErrorKind::Request, address.text(), waited.cause));
 }
 
 // Where an answer leads: nothing when it is the final one, else the next address, with the
@@ -260,6 +257,7 @@ std::expected<HttpResponse, ClientError> HttpRequest::send() && {
 
     // One wait for the whole send, redirects included.
     const auto deadline = std::chrono::steady_clock::now() + client.time_limit;
+    const std::string requested = current.text();
     std::size_t addresses_left = 0;
     for (;;) {
         auto started = http::Transfer::start(state_->client, current, headers);
@@ -267,7 +265,7 @@ std::expected<HttpResponse, ClientError> HttpRequest::send() && {
             return std::unexpected(std::move(started.error()));
         }
         std::unique_ptr<http::Transfer> transfer = std::move(*started);
-        if (auto head = wait_for_head(client, *transfer, current, deadline); !head) {
+        if (auto head = wait_for_head(client, *transfer, current, requested, deadline); !head) {
             return std::unexpected(std::move(head.error()));
         }
         auto next = redirect_target(*transfer, current, headers, addresses_left);

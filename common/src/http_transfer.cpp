@@ -303,6 +303,10 @@ std::string Transfer::failure_before_head() const {
             return "unexpected eof while tunneling";
         }
     }
+    // curl refuses a single header line longer than its limit as if memory had run out.
+    if (result_ == CURLE_OUT_OF_MEMORY && error_[0] == '\0') {
+        return "message head is too large";
+    }
     return failure().value_or("connection closed before message completed");
 }
 

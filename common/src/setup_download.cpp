@@ -5,7 +5,6 @@
 #include "platform/output_file.hpp"
 #include "platform/temp_directory.hpp"
 
-#include <array>
 #include <memory>
 #include <span>
 

@@ -34,19 +34,6 @@ TEST_F(ComThread, DialogRunsThroughTheDownloadCalls) {
     EXPECT_EQ(dialog_window(), nullptr);
 }
 
-TEST_F(ComThread, ReleasingAStartedDialogDoesNotStopIt) {
-    // The cancel road releases without stopping; Wine keeps the window until the object goes.
-    {
-        auto dialog = platform::ProgressDialog::create();
-        ASSERT_TRUE(dialog);
-        ASSERT_TRUE(dialog->set_title(u"Kovane Console"));
-        ASSERT_TRUE(dialog->start());
-        auto moved = std::move(*dialog);
-        EXPECT_FALSE(moved.has_user_cancelled());
-    }
-    SUCCEED();
-}
-
 TEST(ComError, DescriptionOfTheThreadsErrorObjectComesFirst) {
     ICreateErrorInfo* create = nullptr;
     ASSERT_EQ(CreateErrorInfo(&create), S_OK);

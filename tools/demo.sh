@@ -25,7 +25,7 @@ python3 tests/servers/installer_services.py --setup build/windows/tests/fake_set
     >"$work/port" 2>"$work/requests.log" &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
-port=$(head -n 1 "$work/port" | sed -n 's/.*"port": *\([0-9]*\).*/\1/p')
+port=$(head -n 1 "$work/port")
 [ -n "$port" ] || { echo "demo: the local services did not start" >&2; cat "$work/requests.log" >&2; exit 1; }
 base=http://127.0.0.1:$port
 

@@ -3,9 +3,9 @@
 
   installer_services.py --setup FILE [--config TEXT] [--error TEXT] [--prompt TEXT]
 
-Serves on 127.0.0.1 at a free port, printed as the first line on standard output, as JSON:
-{"port": N}. Routes:
-  GET /config                               the configuration answer (Error with --error)
+Serves on 127.0.0.1 at a free port, printed as the first line on standard output. Routes:
+  GET /config                               the configuration answer (Success, or Error with
+                                            --error)
   GET /kov-latest-setup.exe                 the bytes of FILE, with a Content-Length
   GET /chunked/kov-latest-setup.exe         the same, chunked, without a length
   GET /status/N/kov-latest-setup.exe        the same with status N
@@ -87,8 +87,7 @@ def main() -> int:
                 self.reply(404, "text/plain", b"not found")
 
         def reply(self, status, content_type, body):
-            # http.server knows no reason phrase for statuses such as 399 or 600.
-            self.send_response(status, "Status")
+            self.send_response(status)
             self.send_header("Content-Type", content_type)
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()
@@ -98,7 +97,7 @@ def main() -> int:
             pass
 
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    print(json.dumps({"port": server.server_address[1]}), flush=True)
+    print(server.server_address[1], flush=True)
     server.serve_forever()
     return 0
 

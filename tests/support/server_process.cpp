@@ -69,7 +69,9 @@ ServerProcess::ServerProcess(const std::string& script, const std::vector<std::s
         line += c;
     }
     close(out[0]);
-    port_ = std::atoi(json_field(line, "port").c_str());
+    // A JSON line, or just the port number.
+    port_ =
+        std::atoi((line.find('{') == std::string::npos ? line : json_field(line, "port")).c_str());
     if (port_ <= 0) {
         broken_fixture(path + " did not start: " + line);
     }

@@ -1,7 +1,8 @@
 #pragma once
 
 // A loopback test server (a Python script under tests/servers) in a child process for the
-// lifetime of the object. The script prints one JSON line with its port (and CA file) first.
+// lifetime of the object. The script prints one JSON line with its port (and CA file) first, or
+// just its port number.
 #include <string>
 #include <sys/types.h>
 #include <vector>

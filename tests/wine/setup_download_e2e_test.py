@@ -6,7 +6,6 @@ tag's installer_url points at the server. The Windows temporary folder (TMP) is 
 test, so what the step leaves there can be seen. Wine's trace of the shell dialog (browseui)
 shows the calls the dialog received."""
 
-import json
 import os
 import re
 import shutil
@@ -35,7 +34,7 @@ class SetupServer:
         self.process = subprocess.Popen(
             [sys.executable, str(SERVERS / "installer_services.py"), "--setup", str(setup)],
             stdout=subprocess.PIPE, stderr=self.log)
-        self.port = json.loads(self.process.stdout.readline())["port"]
+        self.port = int(self.process.stdout.readline())
 
     def url(self, path: str) -> str:
         return f"http://127.0.0.1:{self.port}{path}"

@@ -38,8 +38,4 @@ void fail_fast(const platform::ComError& error, std::source_location where) {
     fail_fast(platform::describe(error), where);
 }
 
-void fail_fast(const platform::TempDirectoryError& error, std::source_location where) {
-    fail_fast(platform::describe(error), where);
-}
-
 } // namespace kov

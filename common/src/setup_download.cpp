@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <span>
+#include <utility>
 
 namespace kov {
 namespace {
@@ -22,6 +23,14 @@ std::string_view installer_url(const std::optional<InstallerTag>& tag) {
         return *tag->installer_url;
     }
     return DEFAULT_INSTALLER_URL;
+}
+
+platform::TempDirectory create_temporary_directory() {
+    auto directory = platform::TempDirectory::create();
+    if (!directory) {
+        fail_fast(platform::describe(directory.error()));
+    }
+    return std::move(*directory);
 }
 
 enum class CopyOutcome { Complete, Cancelled };
@@ -59,7 +68,7 @@ download_setup(std::string_view url, const HttpClient& client, platform::Progres
     take_or_fail(response.check_status());
     const std::optional<std::uint64_t> total = response.content_length();
 
-    platform::TempDirectory directory = take_or_fail(platform::TempDirectory::create());
+    platform::TempDirectory directory = create_temporary_directory();
     {
         platform::OutputFile file =
             take_or_fail(platform::OutputFile::create(directory.path() / SETUP_FILE_NAME));

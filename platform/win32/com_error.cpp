@@ -9,35 +9,27 @@
 namespace platform::win32 {
 namespace {
 
-std::u16string_view trim_end(std::u16string_view text) {
-    while (!text.empty() && (text.back() == u' ' || text.back() == u'\r' || text.back() == u'\n' ||
-                             text.back() == u'\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-// The description the failing object left for this thread, or nothing.
-std::string error_info_description() {
+// The description of the thread's current COM error object, or empty text when there is none.
+std::string error_object_description() {
     IErrorInfo* info = nullptr;
     if (GetErrorInfo(0, &info) != S_OK || info == nullptr) {
         return {};
     }
-    std::string description;
-    BSTR text = nullptr;
-    if (SUCCEEDED(info->GetDescription(&text)) && text != nullptr) {
-        description = utf16_to_utf8(trim_end(utf16_view(text, SysStringLen(text))));
-        SysFreeString(text);
+    BSTR description = nullptr;
+    std::string text;
+    if (SUCCEEDED(info->GetDescription(&description)) && description != nullptr) {
+        text = utf16_to_utf8(utf16_view(description, SysStringLen(description)));
+        SysFreeString(description);
     }
     info->Release();
-    return description;
+    return text;
 }
 
 } // namespace
 
 ComError com_error(std::string_view operation, HRESULT result) {
     const auto code = static_cast<std::uint32_t>(result);
-    std::string message = error_info_description();
+    std::string message = error_object_description();
     if (message.empty()) {
         message = system_message(code);
     }

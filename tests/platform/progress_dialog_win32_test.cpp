@@ -37,7 +37,7 @@ TEST_F(ComThread, DialogRunsThroughTheDownloadCalls) {
 TEST(ComError, DescriptionOfTheThreadsErrorObjectComesFirst) {
     ICreateErrorInfo* create = nullptr;
     ASSERT_EQ(CreateErrorInfo(&create), S_OK);
-    create->SetDescription(const_cast<LPOLESTR>(L"the object's own words\r\n"));
+    create->SetDescription(const_cast<LPOLESTR>(L"the object's own words"));
     IErrorInfo* info = nullptr;
     ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
     ASSERT_EQ(SetErrorInfo(0, info), S_OK);

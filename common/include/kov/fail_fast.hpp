@@ -2,7 +2,6 @@
 
 #include "platform/com_error.hpp"
 #include "platform/system_error.hpp"
-#include "platform/temp_directory.hpp"
 
 #include <expected>
 #include <source_location>
@@ -22,12 +21,8 @@ namespace kov {
 [[noreturn]] void fail_fast(const platform::SystemError& error,
                             std::source_location where = std::source_location::current());
 
-// The same, with a failed COM call's HRESULT and message text.
+// The same, with a failed COM or shell call's name, HRESULT and message text as the detail.
 [[noreturn]] void fail_fast(const platform::ComError& error,
-                            std::source_location where = std::source_location::current());
-
-// The same, with why no temporary directory was made.
-[[noreturn]] void fail_fast(const platform::TempDirectoryError& error,
                             std::source_location where = std::source_location::current());
 
 // Unwraps an expected value, or ends the run abnormally with its error where the call stands.

@@ -2,7 +2,6 @@
 
 #include "kov/json_document.hpp"
 
-#include <chrono>
 #include <utility>
 
 namespace kov {
@@ -66,22 +65,6 @@ std::optional<Value> match_error(Value root) {
     return error;
 }
 
-// The whole body, gathered under one deadline counted from now, before the first read. The
-// response, with its connection, goes when this returns.
-std::expected<std::string, ClientError> gather_body(HttpResponse response) {
-    const auto deadline = std::chrono::steady_clock::now() + response.time_limit();
-    return response.read_to_end(deadline);
-}
-
-ClientError decode_failure(std::string cause) {
-    return ClientError{ClientErrorKind::Decode, std::nullopt, std::move(cause)};
-}
-
-std::string cause_of(const JsonError& error) {
-    return error.message + " at line " + std::to_string(error.line) + " column " +
-           std::to_string(error.column);
-}
-
 } // namespace
 
 std::expected<InstallerConfigResponse, JsonError> decode_config_response(std::string_view body) {
@@ -112,19 +95,6 @@ std::expected<InstallerConfigResponse, JsonError> decode_config_response(std::st
     }
     return InstallerConfigResponse{
         InstallerConfigResponse::Success{std::move(prompt), document.take_string(success->config)}};
-}
-
-std::expected<InstallerConfigResponse, ClientError> read_config_response(HttpResponse&& response) {
-    std::expected<std::string, ClientError> body = gather_body(std::move(response));
-    if (!body) {
-        // A time-out or a failed transfer, with the client's own cause.
-        return std::unexpected(decode_failure(std::move(body.error().cause)));
-    }
-    std::expected<InstallerConfigResponse, JsonError> decoded = decode_config_response(*body);
-    if (!decoded) {
-        return std::unexpected(decode_failure(cause_of(decoded.error())));
-    }
-    return std::move(*decoded);
 }
 
 } // namespace kov

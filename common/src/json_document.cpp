@@ -51,9 +51,9 @@ std::uint64_t make_word(Tag tag, std::uint64_t payload) {
 } // namespace
 
 // Reads a text into a document, keeping open containers on a stack of its own.
-class Parser {
+class DocumentParser {
 public:
-    explicit Parser(std::string_view text) : cursor_{text}, document_{text} {}
+    explicit DocumentParser(std::string_view text) : cursor_{text}, document_{text} {}
 
     Result<Document> run() {
         if (auto read = value_tree(); !read) {
@@ -318,7 +318,7 @@ private:
 };
 
 Result<Document> Document::parse(std::string_view text) {
-    return Parser{text}.run();
+    return DocumentParser{text}.run();
 }
 
 std::size_t Document::size_of(std::size_t index) const noexcept {

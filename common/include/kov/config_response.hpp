@@ -1,7 +1,6 @@
 #pragma once
 
 #include "kov/client_error.hpp"
-#include "kov/http_client.hpp"
 #include "kov/json_reader.hpp"
 
 #include <expected>
@@ -11,6 +10,8 @@
 #include <variant>
 
 namespace kov {
+
+class HttpResponse;
 
 // The configuration service's answer: the installer configuration, with a question for the user
 // to confirm first when `prompt` is present, or the service's error in its own words.

@@ -127,7 +127,7 @@ private:
     friend class Value;
     friend class Elements;
     friend class Members;
-    friend class Parser;
+    friend class DocumentParser;
 
     // The words in fixed-size blocks: growing never moves what is written, so the tape never
     // needs twice its size while it grows.

@@ -128,7 +128,7 @@ TEST_F(FetchConfig, UserInformationGoesAsBasicAuthorizationBeforeTheStepsHeaders
 }
 
 TEST_F(FetchConfig, TheLocaleIsSentByteForByte) {
-    test::fakes::locale_answer = {u"x-gr\u00FC\u00DF\tz", 10};
+    test::fakes::locale_answer = {u"x-gr\u00FC\u00DF\tz", 9};
     ASSERT_EQ(fetch(false, "/config").kind, Kind::Stored);
     const auto requests = received();
     ASSERT_EQ(requests.size(), 1u);

@@ -2,17 +2,19 @@
 """A loopback configuration service for the tests: canned answers, and a log of every request
 head exactly as it arrived.
 
-  config_service.py --answers FILE --log FILE
+  config_service.py --answers FILE --log FILE [--until-stdin-closes]
 
 FILE (answers) is a JSON object mapping a path (without the query) to its answer:
   {"/config": {"status": 200, "body": "{\\"config\\":\\"x\\"}"}}
 Other paths get 404. Serves on 127.0.0.1 at a free port, printed as the first line on standard
 output. Each request head (request line, header lines, blank line) is appended to the log file
-byte for byte; every answer closes its connection.
+byte for byte; every answer closes its connection. With --until-stdin-closes the service ends
+when its standard input reaches its end, so it never outlives a test process that died.
 """
 
 import argparse
 import json
+import os
 import socketserver
 import sys
 import threading
@@ -22,6 +24,7 @@ def main() -> int:
     parser = argparse.ArgumentParser()
     parser.add_argument("--answers", required=True)
     parser.add_argument("--log", required=True)
+    parser.add_argument("--until-stdin-closes", action="store_true")
     args = parser.parse_args()
 
     with open(args.answers, encoding="utf-8") as answers_file:
@@ -57,6 +60,11 @@ def main() -> int:
         allow_reuse_address = True
 
     server = Server(("127.0.0.1", 0), Handler)
+    if args.until_stdin_closes:
+        def end_with_stdin():
+            sys.stdin.buffer.read()
+            os._exit(0)
+        threading.Thread(target=end_with_stdin, daemon=True).start()
     print(server.server_address[1], flush=True)
     server.serve_forever()
     return 0

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
@@ -101,20 +102,34 @@ ConfigService::ConfigService(const std::map<std::string, Answer>& answers) {
     const std::string log_file = folder_.file("requests.log", "").string();
 
     int out[2];
-    if (pipe(out) != 0) {
+    int in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    // The service ends when the write end of its input closes, also when this process dies.
+    fcntl(in[1], F_SETFD, FD_CLOEXEC);
+    // A group of its own: the interpreter may be a launcher script that starts the real one as
+    // a child, and both must end with the fixture.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
     const std::string script = KOVANE_SERVERS_DIR "/config_service.py";
     const char* argv[] = {KOVANE_PYTHON, script.c_str(),   "--answers", answers_file.c_str(),
                           "--log",       log_file.c_str(), nullptr};
-    const int spawned = posix_spawn(&pid_, KOVANE_PYTHON, &actions, nullptr,
+    const int spawned = posix_spawn(&pid_, KOVANE_PYTHON, &actions, &attributes,
                                     const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     close(out[1]);
+    close(in[0]);
+    input_ = in[1];
     if (spawned != 0) {
         close(out[0]);
         pid_ = -1;
@@ -134,8 +149,11 @@ ConfigService::ConfigService(const std::map<std::string, Answer>& answers) {
 }
 
 ConfigService::~ConfigService() {
+    if (input_ >= 0) {
+        close(input_);
+    }
     if (pid_ > 0) {
-        kill(pid_, SIGTERM);
+        kill(-pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
     }
 }

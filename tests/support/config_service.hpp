@@ -44,6 +44,7 @@ public:
 private:
     TempFolder folder_;
     int pid_ = -1;
+    int input_ = -1; // the service's standard input
     std::string origin_;
 };
 

@@ -94,32 +94,37 @@ class ConfigDispatch(unittest.TestCase):
 
         runner = threading.Thread(target=run)
         runner.start()
-        try:
-            self.press_in_box(key, runner)
-        finally:
-            runner.join(WINDOW_WAIT_S * 2)
+        started = time.monotonic()
+        pressed = self.press_in_box(key, runner)
+        runner.join(WINDOW_WAIT_S * 2)
         if "error" in outcome:
             raise outcome["error"]
+        self.assertTrue(pressed, f"no box with the caption {BOX_CAPTION!r} took the key {key} "
+                                 f"in {time.monotonic() - started:.1f} s; the run: {outcome}")
         self.assertIn("result", outcome, "the launcher did not end after the box was answered")
         return outcome["result"]
 
     def press_in_box(self, key: str, runner: threading.Thread):
+        """Presses `key` in the box once it is on the screen. A window found while the box is
+        still being set up may go away again, so a refused key is tried on a fresh search."""
         display_file = self.prefix / "display"
         deadline = time.monotonic() + WINDOW_WAIT_S
-        window = None
         while time.monotonic() < deadline and runner.is_alive():
-            if display_file.exists() and display_file.read_text().strip():
-                env = dict(os.environ, DISPLAY=":" + display_file.read_text().strip())
-                found = subprocess.run(["xdotool", "search", "--name", f"^{BOX_CAPTION}$"],
-                                       env=env, capture_output=True, text=True)
-                if found.stdout.split():
-                    window = found.stdout.split()[0]
-                    break
             time.sleep(0.2)
-        self.assertIsNotNone(window, f"no box with the caption {BOX_CAPTION!r} appeared")
-        # The key-up goes to the box explicitly, or it auto-repeats into the next window.
-        subprocess.run(["xdotool", "key", "--window", window, key], env=env, check=True)
-        subprocess.run(["xdotool", "keyup", key], env=env, check=False)
+            if not display_file.exists() or not display_file.read_text().strip():
+                continue
+            env = dict(os.environ, DISPLAY=":" + display_file.read_text().strip())
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                    f"^{BOX_CAPTION}$"], env=env, capture_output=True, text=True)
+            if not found.stdout.split():
+                continue
+            pressed = subprocess.run(["xdotool", "key", "--window", found.stdout.split()[0], key],
+                                     env=env, capture_output=True)
+            # The key-up goes out too, or it auto-repeats into the next window.
+            subprocess.run(["xdotool", "keyup", key], env=env, capture_output=True)
+            if pressed.returncode == 0:
+                return True
+        return False
 
     def stored_config(self) -> bytes | None:
         found = list(self.prefix.glob(

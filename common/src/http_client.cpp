@@ -169,8 +169,8 @@ std::expected<HttpClient, ClientError> make_http_client(std::optional<std::strin
     return HttpClient(std::move(state));
 }
 
-HttpClient build_http_client(std::optional<std::string_view> ca) {
-    return take_or_fail(make_http_client(ca, ClientOptions{}));
+HttpClient build_http_client(std::optional<std::string_view> /*ca*/) {
+    fail_fast("build_http_client is not built yet");
 }
 
 HttpRequest::HttpRequest(std::unique_ptr<State> state) : state_(std::move(state)) {}

@@ -23,6 +23,8 @@ readonly PACKAGES=(
 	googletest libgtest-dev libgmock-dev libbenchmark-dev
 	# test tools
 	openssl ca-certificates nghttp2-server osslsigncode
+	# the loopback server of the download benchmark
+	nginx-light
 	xvfb xauth xdotool
 	# Wine, plus the parts its recommends bring that the GUI tests rely on:
 	# fonts for the boxes and the X extensions winex11 loads at run time

@@ -1,5 +1,7 @@
 #include "http_address.hpp"
 
+#include "http_headers.hpp"
+
 #include <algorithm>
 
 namespace kov::http {
@@ -9,10 +11,6 @@ constexpr unsigned PARSE_FLAGS = CURLU_NON_SUPPORT_SCHEME;
 
 bool is_ascii_alpha(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char ascii_lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // Browsers' address rules drop leading and trailing blanks and controls, and tabs and line

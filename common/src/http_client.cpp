@@ -1,6 +1,7 @@
 #include "kov/http_client.hpp"
 
 #include "http_address.hpp"
+#include "http_headers.hpp"
 #include "http_response_state.hpp"
 #include "http_session.hpp"
 #include "http_transfer.hpp"
@@ -13,7 +14,12 @@
 namespace kov {
 
 using http::Address;
+using http::equals_ignoring_case;
+using http::find_header;
+using http::has_header;
 using http::Headers;
+using http::remove_headers;
+using http::set_header;
 
 struct HttpRequest::State {
     std::shared_ptr<HttpClient::State> client;
@@ -26,33 +32,6 @@ namespace {
 
 // Redirects a request follows at most: the tenth redirect answer fails it.
 constexpr std::size_t MAX_ADDRESSES_LEFT = 10;
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
-
-bool has_header(const Headers& headers, std::string_view name) {
-    return std::any_of(headers.begin(), headers.end(), [name](const auto& header) {
-        return equals_ignoring_case(header.first, name);
-    });
-}
-
-void remove_headers(Headers& headers, std::initializer_list<std::string_view> names) {
-    std::erase_if(headers, [names](const auto& header) {
-        return std::any_of(names.begin(), names.end(), [&](std::string_view name) {
-            return equals_ignoring_case(header.first, name);
-        });
-    });
-}
-
-void set_header(Headers& headers, std::string_view name, std::string value) {
-    remove_headers(headers, {name});
-    headers.emplace_back(std::string(name), std::move(value));
-}
 
 std::string base64(std::string_view bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
@@ -90,15 +69,6 @@ bool is_visible_ascii(std::string_view text) {
 
 bool is_redirect(std::uint16_t status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-std::optional<std::string_view> find_header(const Headers& headers, std::string_view name) {
-    for (const auto& [key, value] : headers) {
-        if (equals_ignoring_case(key, name)) {
-            return value;
-        }
-    }
-    return std::nullopt;
 }
 
 ClientError error(ClientErrorKind kind, std::optional<std::string> url, std::string cause) {
@@ -169,8 +139,8 @@ std::expected<HttpClient, ClientError> make_http_client(std::optional<std::strin
     return HttpClient(std::move(state));
 }
 
-HttpClient build_http_client(std::optional<std::string_view> /*ca*/) {
-    fail_fast("build_http_client is not built yet");
+HttpClient build_http_client(std::optional<std::string_view> ca) {
+    return take_or_fail(make_http_client(ca, ClientOptions{}));
 }
 
 HttpRequest::HttpRequest(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -279,6 +249,8 @@ std::expected<HttpResponse, ClientError> HttpRequest::send() && {
             remove_headers(headers, {"Authorization", "Cookie", "Cookie2", "Proxy-Authorization",
                                      "WWW-Authenticate"});
         }
+        // Credentials in a Location are not sent: only the first address's become a header.
+        target->take_credentials();
         current = std::move(*target);
     }
 }

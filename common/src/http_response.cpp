@@ -1,3 +1,4 @@
+#include "http_headers.hpp"
 #include "http_response_state.hpp"
 
 #include <algorithm>
@@ -6,14 +7,7 @@ namespace kov {
 namespace {
 
 using Wait = HttpClient::State::Wait;
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
+using http::equals_ignoring_case;
 
 std::optional<std::uint64_t> parse_length(std::string_view text) {
     if (text.empty() || text.size() > 19) {

@@ -18,21 +18,6 @@ constexpr long NO_CONNECT_LIMIT_MS = LONG_MAX;
 // curl reads the socket in pieces of this size.
 constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) {
-                   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-               };
-               return lower(x) == lower(y);
-           });
-}
-
-bool has_header(const Headers& headers, std::string_view name) {
-    return std::any_of(headers.begin(), headers.end(), [name](const auto& header) {
-        return equals_ignoring_case(header.first, name);
-    });
-}
-
 // curl drops a header given as "Name:" with nothing after it; "Name;" sends it empty.
 std::string curl_header_line(const std::string& name, const std::string& value) {
     return value.empty() ? name + ";" : name + ": " + value;
@@ -301,7 +286,7 @@ std::optional<std::string> Transfer::failure() const {
 }
 
 std::string Transfer::failure_before_head() const {
-    if (tunnel_) {
+    if (tunnel_ && !head_too_large_) {
         long connect_code = 0;
         curl_easy_getinfo(easy_.get(), CURLINFO_HTTP_CONNECTCODE, &connect_code);
         if (connect_code == 407) {
@@ -309,6 +294,14 @@ std::string Transfer::failure_before_head() const {
         }
         if (connect_code != 0 && (connect_code < 200 || connect_code > 299)) {
             return "unsuccessful tunnel";
+        }
+        // Our own head limit is below curl's, so curl's can only have been met by the proxy's
+        // answer to the CONNECT.
+        if (result_ == CURLE_RECV_ERROR && std::string_view(error_).starts_with("Too large")) {
+            return "proxy headers too long for tunnel";
+        }
+        if (result_ == CURLE_RECV_ERROR && connect_code == 0) {
+            return "unexpected eof while tunneling";
         }
     }
     return failure().value_or("connection closed before message completed");

@@ -4,6 +4,7 @@
 // answer's head and a bounded buffer of its body.
 #include "curl_handles.hpp"
 #include "http_address.hpp"
+#include "http_headers.hpp"
 #include "http_session.hpp"
 
 #include <cstddef>
@@ -17,8 +18,6 @@
 #include <vector>
 
 namespace kov::http {
-
-using Headers = std::vector<std::pair<std::string, std::string>>;
 
 // The most head bytes (status line and header lines) accepted from one answer; below curl's own
 // 300 KiB, so that every build stops at the same place with the same message.

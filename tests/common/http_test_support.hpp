@@ -11,6 +11,13 @@
 #include <string>
 #include <vector>
 
+namespace kov {
+// Test failures show a client error in its report form.
+inline void PrintTo(const ClientError& error, std::ostream* out) {
+    *out << debug_form(error);
+}
+} // namespace kov
+
 namespace kov_test {
 
 using namespace std::chrono_literals;

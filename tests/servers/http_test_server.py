@@ -181,9 +181,32 @@ def serve_connection(conn, sni_holder: dict) -> None:
             pass
 
 
+def make_intermediate(directory: Path, root: tls_server.CertAuthority) -> tls_server.CertAuthority:
+    """A CA certificate signed by root: trusted alone, it must serve as an anchor of its own."""
+    cert, key, csr = directory / "intermediate.pem", directory / "intermediate.key", directory / "i.csr"
+    ext = directory / "intermediate.ext"
+    ext.write_text("basicConstraints=critical,CA:TRUE\n"
+                   "keyUsage=critical,keyCertSign,cRLSign\n"
+                   "subjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n")
+    tls_server._openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                        "-nodes", "-keyout", str(key), "-out", str(csr),
+                        "-subj", "/CN=Kovane Test Intermediate", cwd=directory)
+    tls_server._openssl("x509", "-req", "-in", str(csr), "-CA", str(root.cert), "-CAkey",
+                        str(root.key), "-set_serial", "7", "-days", "2", "-extfile", str(ext),
+                        "-out", str(cert), cwd=directory)
+    return tls_server.CertAuthority(cert=cert, key=key)
+
+
 def make_context(args) -> tuple[ssl.SSLContext, str]:
     hosts = tuple(args.tls_hosts.split(",")) if args.tls_hosts else tls_server.DEFAULT_HOSTS
-    certs = tls_server.make_certs(Path(args.tls_dir), hosts=hosts, key_type=args.key_type)
+    directory = Path(args.tls_dir)
+    if args.intermediate:
+        root = tls_server.make_ca(directory, key_type=args.key_type)
+        issuer = make_intermediate(directory, root)
+        server = tls_server.make_server_cert(directory, issuer, hosts, key_type=args.key_type)
+        certs = tls_server.CertSet(ca=issuer, server=server)
+    else:
+        certs = tls_server.make_certs(directory, hosts=hosts, key_type=args.key_type)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     versions = {"1.1": ssl.TLSVersion.TLSv1_1, "1.2": ssl.TLSVersion.TLSv1_2,
                 "1.3": ssl.TLSVersion.TLSv1_3}
@@ -204,6 +227,8 @@ def main() -> int:
     parser.add_argument("--tls-max", default="1.3")
     parser.add_argument("--tls-ciphers")
     parser.add_argument("--key-type", choices=("ec", "rsa"), default="ec")
+    parser.add_argument("--intermediate", action="store_true",
+                        help="the server certificate comes from an intermediate CA, printed as ca")
     args = parser.parse_args()
 
     context, ca = make_context(args) if args.tls_dir else (None, None)

@@ -79,6 +79,69 @@ bool same_origin_server(const Address& a, const Address& b) {
     return equals_ignoring_case(a.host(), b.host()) && a.port() == b.port();
 }
 
+// Drives the exchange with `address` until its answer's head has arrived, or fails the send. The
+// deadline is the whole send's, so running past it is a failure of the `requested` address.
+std::expected<void, ClientError> wait_for_head(HttpClient::State& client, http::Transfer& transfer,
+                                               const Address& address, const std::string& requested,
+                                               std::chrono::steady_clock::time_point deadline) {
+    const auto waited = client.wait(deadline, [&transfer] {
+        return transfer.head_complete() || transfer.finished() || transfer.failure().has_value();
+    });
+    if (transfer.head_complete()) {
+        return {};
+    }
+    if (transfer.finished() || transfer.failure()) {
+        return std::unexpected(
+            error(ClientErrorKind::Request, address.text(), transfer.failure_before_head()));
+    }
+    if (waited.outcome == HttpClient::State::Wait::TimedOut) {
+        return std::unexpected(error(ClientErrorKind::Request, requested, std::string(TIMED_OUT)));
+    }
+    return std::unexpected(error(ClientErrorKind::Request, address.text(), waited.cause));
+}
+
+// Where an answer leads: nothing when it is the final one, else the next address, with the
+// request's headers made fit for it. `addresses_left` counts the addresses left so far.
+std::expected<std::optional<Address>, ClientError> redirect_target(const http::Transfer& answer,
+                                                                   const Address& current,
+                                                                   Headers& headers,
+                                                                   std::size_t& addresses_left) {
+    const std::uint16_t status = answer.status();
+    const auto location = find_header(answer.headers(), "Location");
+    if (!is_redirect(status) || !location || !is_visible_ascii(*location)) {
+        return std::nullopt;
+    }
+    auto target = current.resolve(*location);
+    // Text like "mailto:x" names a target curl's parser cannot read, but a target all the same.
+    const bool foreign = !target && http::has_foreign_scheme(*location);
+    if (!target && !foreign) {
+        return std::nullopt;
+    }
+    if (target && !(current.scheme() == "https" && target->scheme() == "http")) {
+        set_header(headers, "Referer", current.request_target());
+    }
+    if (++addresses_left >= MAX_ADDRESSES_LEFT) {
+        return std::unexpected(
+            error(ClientErrorKind::Redirect, current.text(), "too many redirects"));
+    }
+    if (foreign || !target->is_http_or_https()) {
+        return std::unexpected(error(ClientErrorKind::Builder,
+                                     target ? target->text() : std::string(*location),
+                                     std::string(http::BAD_SCHEME)));
+    }
+    if (status == 301 || status == 302 || status == 303) {
+        remove_headers(headers,
+                       {"Transfer-Encoding", "Content-Encoding", "Content-Type", "Content-Length"});
+    }
+    if (!same_origin_server(current, *target)) {
+        remove_headers(headers, {"Authorization", "Cookie", "Cookie2", "Proxy-Authorization",
+                                 "WWW-Authenticate"});
+    }
+    // Credentials in a Location are not sent: only the first address's become a header.
+    target->take_credentials();
+    return target;
+}
+
 } // namespace
 
 HttpClient::HttpClient(std::shared_ptr<State> state) : state_(std::move(state)) {}
@@ -194,6 +257,7 @@ std::expected<HttpResponse, ClientError> HttpRequest::send() && {
 
     // One wait for the whole send, redirects included.
     const auto deadline = std::chrono::steady_clock::now() + client.time_limit;
+    const std::string requested = current.text();
     std::size_t addresses_left = 0;
     for (;;) {
         auto started = http::Transfer::start(state_->client, current, headers);
@@ -201,57 +265,17 @@ std::expected<HttpResponse, ClientError> HttpRequest::send() && {
             return std::unexpected(std::move(started.error()));
         }
         std::unique_ptr<http::Transfer> transfer = std::move(*started);
-        const auto waited = client.wait(deadline, [&transfer] {
-            return transfer->head_complete() || transfer->finished() ||
-                   transfer->failure().has_value();
-        });
-        if (!transfer->head_complete()) {
-            if (transfer->finished() || transfer->failure()) {
-                return std::unexpected(error(ClientErrorKind::Request, current.text(),
-                                             transfer->failure_before_head()));
-            }
-            return std::unexpected(error(ClientErrorKind::Request, current.text(),
-                                         waited.outcome == HttpClient::State::Wait::TimedOut
-                                             ? std::string(TIMED_OUT)
-                                             : waited.cause));
+        if (auto head = wait_for_head(client, *transfer, current, requested, deadline); !head) {
+            return std::unexpected(std::move(head.error()));
         }
-
-        const std::uint16_t status = transfer->status();
-        const std::optional<std::string> location(find_header(transfer->headers(), "Location"));
-        if (!is_redirect(status) || !location || !is_visible_ascii(*location)) {
+        auto next = redirect_target(*transfer, current, headers, addresses_left);
+        if (!next) {
+            return std::unexpected(std::move(next.error()));
+        }
+        if (!*next) {
             return respond(std::move(transfer), current);
         }
-        auto target = current.resolve(*location);
-        const bool foreign = !target && http::has_foreign_scheme(*location);
-        if (!target && !foreign) {
-            return respond(std::move(transfer), current);
-        }
-
-        // The redirect is followed: its own body is not wanted.
-        transfer.reset();
-        if (target && !(current.scheme() == "https" && target->scheme() == "http")) {
-            set_header(headers, "Referer", current.request_target());
-        }
-        if (++addresses_left >= MAX_ADDRESSES_LEFT) {
-            return std::unexpected(
-                error(ClientErrorKind::Redirect, current.text(), "too many redirects"));
-        }
-        if (foreign || !target->is_http_or_https()) {
-            return std::unexpected(error(ClientErrorKind::Builder,
-                                         target ? target->text() : *location,
-                                         std::string(http::BAD_SCHEME)));
-        }
-        if (status == 301 || status == 302 || status == 303) {
-            remove_headers(headers, {"Transfer-Encoding", "Content-Encoding", "Content-Type",
-                                     "Content-Length"});
-        }
-        if (!same_origin_server(current, *target)) {
-            remove_headers(headers, {"Authorization", "Cookie", "Cookie2", "Proxy-Authorization",
-                                     "WWW-Authenticate"});
-        }
-        // Credentials in a Location are not sent: only the first address's become a header.
-        target->take_credentials();
-        current = std::move(*target);
+        current = std::move(**next);
     }
 }
 

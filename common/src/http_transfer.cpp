@@ -3,7 +3,6 @@
 #include "tls_settings.hpp"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace kov::http {
@@ -14,7 +13,7 @@ constexpr long IDLE_CONNECTION_SECONDS = 90;
 // When a host has addresses of both families, the second family is tried after this.
 constexpr long HAPPY_EYEBALLS_MS = 300;
 // curl's own limits would end a transfer early; every limit is the caller's wait.
-constexpr long NO_CONNECT_LIMIT_MS = LONG_MAX;
+constexpr long NO_CONNECT_LIMIT_MS = 2'147'483'647; // 24 days: fits curl's field everywhere
 // curl reads the socket in pieces of this size.
 constexpr long RECEIVE_BUFFER_BYTES = 64 * 1024;
 

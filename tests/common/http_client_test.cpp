@@ -264,6 +264,12 @@ TEST_F(HttpClientTest, HeadAfterTheLimitFailsTheSend) {
     ASSERT_FALSE(response);
     EXPECT_EQ(response.error(),
               (kov::ClientError{ClientErrorKind::Request, late, "operation timed out"}));
+    // The limit covers the redirects too; its failure names the address asked for.
+    const std::string redirected = url("/location?code=302&to=%2Fslow-head%3Fms%3D1500");
+    const auto after_redirect = client.get(redirected).send();
+    ASSERT_FALSE(after_redirect);
+    EXPECT_EQ(after_redirect.error(),
+              (kov::ClientError{ClientErrorKind::Request, redirected, "operation timed out"}));
     const auto in_time = fetch(client, url("/slow-head?ms=300"));
     ASSERT_TRUE(in_time);
     EXPECT_EQ(*in_time, "late head");

@@ -41,14 +41,14 @@ class TagRoads(unittest.TestCase):
         self.assertIn(tagging.CERT_TAG_MARKER, LAUNCHER.read_bytes())
         result = self.run_launcher(LAUNCHER)
         self.assertEqual(result.code, FAST_FAIL_STATUS, result)
-        self.assertRegex(result.stderr, not_built_report("build_http_client"))
+        self.assertRegex(result.stderr, not_built_report("download_and_run_setup"))
 
     def test_signed_launcher_without_tag_has_no_tag(self):
         signed = self.work / "signed.exe"
         tagging.make_tagged_copy(LAUNCHER, signed, None, self.work / "certs")
         result = self.run_launcher(signed, " /S")
         self.assertEqual(result.code, FAST_FAIL_STATUS, result)
-        self.assertRegex(result.stderr, not_built_report("build_http_client"))
+        self.assertRegex(result.stderr, not_built_report("download_and_run_setup"))
 
     def tagged_copy(self, tag: bytes) -> Path:
         tagged = self.work / f"tagged-{len(list(self.work.glob('tagged-*')))}.exe"
@@ -67,7 +67,7 @@ class TagRoads(unittest.TestCase):
             with self.subTest(name):
                 result = self.run_launcher(self.tagged_copy(tag))
                 self.assertEqual(result.code, FAST_FAIL_STATUS, result)
-                self.assertRegex(result.stderr, not_built_report("build_http_client"))
+                self.assertRegex(result.stderr, not_built_report("fetch_installer_config"))
 
     def test_tag_that_does_not_decode_ends_the_run(self):
         # The report's detail is the decoding error, its message quoted with escapes.

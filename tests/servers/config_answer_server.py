@@ -9,7 +9,7 @@ Routes (the query gives the values):
                                a body or its length
   /trickle?pieces=N&ms=M       a valid answer of N bytes, one byte every M ms
   /prepare?mib=N               makes the answer of /ignored?mib=N ahead, then answers 204
-  /ignored?mib=N               a valid answer of about N MiB, mostly ignored members, at once
+  /ignored?mib=N               a valid answer of about N MiB, mostly an ignored array, at once
   /short                       an answer announced as 100 bytes; 10 arrive, then the
                                connection closes
 """
@@ -37,11 +37,8 @@ def trickle_body(size: int) -> bytes:
 
 
 def ignored_body(mib: int) -> bytes:
-    record = (b'{"id":7,"name":"item \\"q\\" caf\\u00e9","score":-1.25e-3,"ok":true,'
-              b'"gone":null,"tags":["alpha","\\uD83D\\uDE00"],"nested":{"x":[1,[2,{}]]}}')
-    # One key over and over: ignored members may repeat, and the body is made at once.
-    member = b'"m":' + record + b","
-    return b'{"config":"big",' + member * (mib * 1024 * 1024 // len(member)) + b'"end":0}'
+    # Zeros: the fewest bytes on the wire for each value that the answer must read.
+    return b'{"config":"big","zeros":[' + b"0," * (mib * 1024 * 1024 // 2) + b"0]}"
 
 
 _prepared: dict[int, bytes] = {}

@@ -1,12 +1,16 @@
 """The download-and-run step under Wine: the real shell progress dialog, temporary folder, child
 process and exit codes, with the setup program served from a loopback setup server.
 
-setup_download_probe.exe runs the step as the launcher does after storing a configuration; its
-tag's installer_url points at the server. The Windows temporary folder (TMP) is a folder of the
-test, so what the step leaves there can be seen. Wine's trace of the shell dialog (browseui)
-shows the calls the dialog received."""
+SetupDownload: setup_download_probe.exe runs the step as the launcher does after storing a
+configuration; its tag's installer_url points at the server. The Windows temporary folder (TMP)
+is a folder of the test, so what the step leaves there can be seen. Wine's trace of the shell
+dialog (browseui) shows the calls the dialog received.
+
+TaggedLauncher: the whole run of a signed launcher whose tag names the loopback services, from
+the configuration to the setup program's exit code."""
 
 import os
+import json
 import re
 import shutil
 import subprocess
@@ -19,7 +23,10 @@ from pathlib import Path
 
 from winehelp import FAST_FAIL_STATUS, quoted, run_windows, windows_path
 
+import make_tagged_copy as tagging
+
 PROBE = Path(os.environ["KOVANE_SETUP_DOWNLOAD_PROBE"])
+LAUNCHER = Path(os.environ["KOVANE_LAUNCHER"])
 FAKE_SETUP = Path(os.environ["KOVANE_FAKE_SETUP"])
 SERVERS = Path(__file__).resolve().parents[1] / "servers"
 DIALOG_TRACE = "-all,trace+browseui"
@@ -38,6 +45,9 @@ class SetupServer:
 
     def url(self, path: str) -> str:
         return f"http://127.0.0.1:{self.port}{path}"
+
+    def paths_asked(self) -> list[str]:
+        return [json.loads(line)["path"] for line in Path(self.log.name).read_text().splitlines()]
 
     def close(self):
         self.process.terminate()
@@ -218,6 +228,78 @@ class SetupDownload(unittest.TestCase):
         self.assertEqual(result.code, 1, result)
         self.assertEqual(self.left_in_temp(), [])
         self.assertFalse(self.record.exists(), "the setup program was started")
+
+
+class TaggedLauncher(unittest.TestCase):
+    """A signed copy of the launcher tagged with the services' addresses, run to its end."""
+
+    def setUp(self):
+        self.work = Path(tempfile.mkdtemp())
+        self.server = SetupServer(FAKE_SETUP, self.work / "server.log")
+        self.addCleanup(self.server.close)
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def launcher(self, setup_path: str) -> Path:
+        tag = json.dumps({"config_url": self.server.url("/config"),
+                          "installer_url": self.server.url(setup_path)}).encode()
+        launcher = self.work / f"launcher-{len(list(self.work.glob('launcher-*')))}.exe"
+        tagging.make_tagged_copy(LAUNCHER, launcher, tag, self.work / f"certs-{launcher.stem}")
+        return launcher
+
+    def run_launcher(self, launcher: Path, silent: bool, env=None, **kwargs):
+        prefix = Path(tempfile.mkdtemp(dir=self.work)) / "prefix"
+        result = run_windows(quoted(launcher) + (" /S" if silent else ""), display=not silent,
+                             env=env, prefix=prefix, **kwargs)
+        return result, prefix
+
+    def left_in_temp(self, prefix: Path):
+        temp = list(prefix.glob("drive_c/users/*/**/Temp"))
+        self.assertEqual(len(temp), 1, "where Wine keeps the temporary folder")
+        return [p.name for p in temp[0].iterdir() if p.name.startswith(".tmp")]
+
+    def test_configuration_then_setup_program_and_its_exit_code(self):
+        launcher = self.launcher("/kov-latest-setup.exe")
+        for silent, code in ((False, 42), (True, 43)):
+            with self.subTest(silent=silent):
+                result, prefix = self.run_launcher(launcher, silent)
+                self.assertEqual(result.code, code, result)
+                self.assertEqual(result.stderr, b"")
+                self.assertEqual(self.left_in_temp(prefix), [])
+        self.assertEqual(self.server.paths_asked(),
+                         ["/config", "/kov-latest-setup.exe",
+                          "/config?is_silent_mode_requested=true", "/kov-latest-setup.exe"])
+
+    def test_setup_exit_code_becomes_the_launchers_in_all_32_bits(self):
+        launcher = self.launcher("/chunked/kov-latest-setup.exe")
+        for code in (0, 0xFFFFFFFF, 0xC0000005):
+            with self.subTest(code=hex(code)):
+                result, _ = self.run_launcher(launcher, True,
+                                              env={"KOVANE_FAKE_SETUP_EXIT": f"{code:x}"})
+                self.assertEqual(result.code, code, result)
+
+    def test_cancel_in_the_dialog_ends_the_launcher_with_1(self):
+        launcher = self.launcher("/trickle/kov-latest-setup.exe")
+        display = PrivateDisplay(self.work)
+        self.addCleanup(display.close)
+        outcome = {}
+
+        def run():
+            outcome["run"] = self.run_launcher(launcher, False, env={"DISPLAY": display.name})
+
+        runner = threading.Thread(target=run)
+        runner.start()
+        try:
+            window = display.wait_for_window(DIALOG_TITLE)
+            time.sleep(1)  # well into the download
+            display.xdotool("key", "--window", window, "Escape")
+            display.xdotool("keyup", "Escape", check=False)
+        finally:
+            runner.join(timeout=120)
+        result, prefix = outcome["run"]
+        self.assertEqual((result.code, result.stderr), (1, b""), result)
+        self.assertEqual(self.left_in_temp(prefix), [])
 
 
 if __name__ == "__main__":

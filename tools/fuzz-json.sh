@@ -31,6 +31,7 @@ mkdir -p "$out/corpus"
     tests/fuzz/json_reader_fuzz.cpp \
     common/src/json_reader.cpp common/src/json_describe.cpp common/src/debug_escapes.cpp \
     common/src/installer_tag.cpp common/src/fail_fast.cpp \
+    common/src/json_document.cpp common/src/config_response.cpp \
     platform/src/text.cpp platform/src/system_error.cpp \
     platform/posix/standard_error.cpp platform/posix/process.cpp platform/posix/system_error.cpp \
     -o "$out/json_reader_fuzz"
@@ -41,6 +42,7 @@ seed object '{"ca":null,"config_url":"http://127.0.0.1/c","installer_url":"x\u00
 seed array '[null,"u",null]'
 seed skipped '{"x":[1.5e+3,-0,true,false,null,{"a":{"b":["\uDE00"]}}],"config_url":"u"}'
 seed string '"a\"b\\c\n"'
+seed answer '{"prompt":null,"x":[[{}],-1e3],"config":"c\u0000","error":"e"} '
 
 "$out/json_reader_fuzz" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
     -dict=tests/fuzz/json.dict "$@" \

@@ -226,6 +226,28 @@ Result<> Cursor::skip_string() noexcept {
     }
 }
 
+Result<Cursor::RawString> Cursor::scan_string() noexcept {
+    const std::size_t begin = pos_;
+    bool escaped = false;
+    for (;;) {
+        pos_ = plain_end(pos_);
+        if (pos_ == size_) {
+            return std::unexpected(here(Syntax::EofWhileParsingString));
+        }
+        const char byte = data_[pos_++];
+        if (byte == '"') {
+            return RawString{begin, pos_ - 1, escaped};
+        }
+        if (byte != '\\') {
+            return std::unexpected(here(Syntax::ControlCharacterInString));
+        }
+        escaped = true;
+        if (auto skipped = skip_escape(); !skipped) {
+            return std::unexpected(skipped.error());
+        }
+    }
+}
+
 Result<std::uint32_t> Cursor::read_hex4() noexcept {
     if (size_ - pos_ < 4) {
         pos_ = size_;

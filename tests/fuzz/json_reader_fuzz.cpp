@@ -3,8 +3,14 @@
 // - every failure names a point inside the text: its line exists and its column stays within
 //   that line, up to the end of the text;
 // - a decoded record, written back as JSON in either form, decodes to the same record;
-// - the reader core's own failures point at most at the end of the text.
+// - the reader core's own failures point at most at the end of the text;
+// - a configuration answer that decodes, written back as JSON, decodes to the same answer;
+//   one that does not fails at a point inside the text, or without position when no form
+//   matched;
+// - a text the document tree reads is one the skipper steps over, to the same end.
+#include "kov/config_response.hpp"
 #include "kov/installer_tag.hpp"
+#include "kov/json_document.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -111,6 +117,49 @@ void check_core(std::string_view text) {
     }
 }
 
+void check_answer(std::string_view text) {
+    const auto answer = kov::decode_config_response(text);
+    if (!answer) {
+        if (answer.error().message == kov::NO_VARIANT_MATCHED) {
+            if (answer.error().line != 0 || answer.error().column != 0) {
+                broken("no-match failure with a position", text);
+            }
+        } else {
+            check_position(answer.error(), text);
+        }
+    } else {
+        std::string written;
+        if (const auto* success =
+                std::get_if<kov::InstallerConfigResponse::Success>(&answer->value)) {
+            written = R"({"prompt":)";
+            append_optional(written, success->prompt);
+            written += R"(,"config":)";
+            append_json_string(written, success->config);
+            written += '}';
+        } else {
+            written = R"({"error":)";
+            append_json_string(written, std::get<1>(answer->value).error);
+            written += '}';
+        }
+        const auto again = kov::decode_config_response(written);
+        if (!again || *again != *answer) {
+            broken("answer written back decodes differently", text);
+        }
+    }
+
+    const auto document = kov::json::Document::parse(text);
+    if (!document) {
+        if (document.error().offset > text.size()) {
+            broken("document failure past the end", text);
+        }
+        return;
+    }
+    kov::json::Cursor skipping{text};
+    if (!skipping.skip_value() || skipping.offset() != document->end()) {
+        broken("document read where the skipper disagrees", text);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -123,5 +172,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)kov::debug_form(tag.error());
     }
     check_core(text);
+    check_answer(text);
     return 0;
 }

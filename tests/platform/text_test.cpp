@@ -31,6 +31,20 @@ TEST(Utf8Validation, FollowsTheStrictRules) {
         {"\xE2\x82", false}, // cut
         {"\xC3", false},     // cut
         {"\xC3\x28", false}, // not a continuation
+        // Runs of ASCII are taken eight bytes at a time: faults just after, inside and across
+        // such runs.
+        {"12345678\xC3\xA9"
+         "abcdefgh",
+         true},
+        {"12345678\xC3", false},
+        {"1234567\xC3\xA9"
+         "abcdefgh\xF0\x9F\x98\x80",
+         true},
+        {"1234567\xC3"
+         "abcdefgh",
+         false},
+        {"12345678abcdefgh\xED\xA0\x80", false},
+        {"abcdefg\x80", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(platform::is_valid_utf8(c.bytes), c.valid) << testing::PrintToString(c.bytes);

@@ -133,6 +133,19 @@ public:
     // follow \u.
     Result<> skip_string() noexcept;
 
+    // Where a string's raw bytes lie, between its quotes, and whether they hold an escape.
+    struct RawString {
+        std::size_t begin;
+        std::size_t end;
+        bool escaped;
+    };
+    // Steps over a string as skip_string does and tells where it lies, so that one without
+    // escapes can be used in place and one with escapes decoded into storage sized for it.
+    Result<RawString> scan_string() noexcept;
+
+    // Moves the reading point back to an offset already read, to read a scanned string again.
+    void seek(std::size_t offset) noexcept { pos_ = offset; }
+
     // Reads the number that starts at the reading point ('-' or a digit). The text ending
     // where a digit is due gives "EOF while parsing a value", a double overflow "number out of
     // range".

@@ -34,4 +34,8 @@ void fail_fast(const platform::SystemError& error, std::source_location where) {
     fail_fast(platform::describe(error), where);
 }
 
+void fail_fast(const platform::ComError& error, std::source_location where) {
+    fail_fast(platform::describe(error), where);
+}
+
 } // namespace kov

@@ -32,10 +32,11 @@ class Result:
 
 
 def run_windows(command_line: str, *, stderr=subprocess.PIPE, no_stderr=False, display=False,
-                env=None, timeout=120) -> Result:
+                env=None, prefix=None, timeout=120) -> Result:
     """Starts `command_line` exactly as given (CreateProcessW) and returns its 32-bit exit code.
 
-    `stderr` may be a file object: the child's standard error then goes there."""
+    `stderr` may be a file object: the child's standard error then goes there. With `prefix` (a
+    path that does not exist yet) the run's Wine prefix is made there and left for the caller."""
     with tempfile.TemporaryDirectory() as work:
         line_file = Path(work, "command_line.txt")
         line_file.write_bytes(command_line.encode("utf-8"))
@@ -43,6 +44,8 @@ def run_windows(command_line: str, *, stderr=subprocess.PIPE, no_stderr=False, d
         argv = [WINE_RUN]
         if display:
             argv.append("--display")
+        if prefix is not None:
+            argv += ["--prefix", str(prefix)]
         for name, value in (env or {}).items():
             argv += ["--env", f"{name}={value}"]
         argv += [EXIT_CODE_RUNNER, windows_path(line_file), windows_path(result_file)]

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/com_error.hpp"
 #include "platform/system_error.hpp"
 
 #include <expected>
@@ -18,6 +19,10 @@ namespace kov {
 
 // The same, with a failed system call's name, code and message text as the detail.
 [[noreturn]] void fail_fast(const platform::SystemError& error,
+                            std::source_location where = std::source_location::current());
+
+// The same, with a failed COM or shell call's name, HRESULT and message text as the detail.
+[[noreturn]] void fail_fast(const platform::ComError& error,
                             std::source_location where = std::source_location::current());
 
 // Unwraps an expected value, or ends the run abnormally with its error where the call stands.

@@ -1,0 +1,201 @@
+"""The signed, tagged launcher under Wine asks a loopback configuration service and acts on its
+answer: stores the configuration and goes on, or ends with exit code 1 after a declined question
+or a service error. Real message boxes are answered with xdotool on the run's own Xvfb."""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+from pathlib import Path
+
+from winehelp import quoted, run_windows
+
+import make_tagged_copy as tagging
+
+LAUNCHER = Path(os.environ["KOVANE_LAUNCHER"])
+SERVERS = Path(__file__).resolve().parents[1] / "servers"
+
+CONFIG = '{"channel":"beta","note":"line\\nnext \u00fc"}'
+ERROR_TEXT = "Dienst nicht verf\u00fcgbar\nBitte sp\u00e4ter \u2603"
+ANSWERS = {
+    "/config": {"status": 200, "body": json.dumps({"config": CONFIG})},
+    "/question": {"status": 200, "body": json.dumps({"prompt": "Install the beta?",
+                                                      "config": CONFIG})},
+    "/error": {"status": 503, "body": json.dumps({"error": ERROR_TEXT})},
+}
+BOX_CAPTION = "Kovane Console"
+WINDOW_WAIT_S = 60
+
+
+class ConfigService:
+    """tests/servers/config_service.py in the background, with its log of request heads."""
+
+    def __init__(self, work: Path):
+        answers = work / "answers.json"
+        answers.write_text(json.dumps(ANSWERS), encoding="utf-8")
+        self.log = work / "requests.log"
+        self.log.write_bytes(b"")
+        self.process = subprocess.Popen(
+            [sys.executable, str(SERVERS / "config_service.py"), "--answers", str(answers),
+             "--log", str(self.log)], stdout=subprocess.PIPE, text=True)
+        self.origin = f"http://127.0.0.1:{self.process.stdout.readline().strip()}"
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+    def request_lines(self) -> list[bytes]:
+        """The request line and headers of every request so far, one list entry per head."""
+        return [head for head in self.log.read_bytes().split(b"\r\n\r\n") if head]
+
+
+class ConfigDispatch(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Path(tempfile.mkdtemp())
+        cls.service = ConfigService(cls.work)
+        # One signed copy per service path; the setup program comes from the same service.
+        cls.launchers = {}
+        for path in ANSWERS:
+            tag = json.dumps({"config_url": cls.service.origin + path,
+                              "installer_url": cls.service.origin + "/setup.exe"}).encode()
+            launcher = cls.work / f"launcher{path.replace('/', '-')}.exe"
+            tagging.make_tagged_copy(LAUNCHER, launcher, tag, cls.work / f"certs{path}")
+            cls.launchers[path] = launcher
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        shutil.rmtree(cls.work)
+
+    def setUp(self):
+        self.prefix = Path(tempfile.mkdtemp(dir=self.work)) / "prefix"
+        self.heads_before = len(self.service.request_lines())
+
+    def run_launcher(self, path: str, silent: bool, **kwargs):
+        line = quoted(self.launchers[path]) + (" /S" if silent else "")
+        return run_windows(line, prefix=self.prefix, **kwargs)
+
+    def run_answering_box(self, path: str, silent: bool, key: str, **kwargs):
+        """Runs the launcher on a display, waits for its box and presses `key` in it."""
+        outcome = {}
+
+        def run():
+            try:
+                outcome["result"] = self.run_launcher(path, silent, display=True, **kwargs)
+            except BaseException as error:  # reported by the main thread
+                outcome["error"] = error
+
+        runner = threading.Thread(target=run)
+        runner.start()
+        started = time.monotonic()
+        pressed = self.press_in_box(key, runner)
+        runner.join(WINDOW_WAIT_S * 2)
+        if "error" in outcome:
+            raise outcome["error"]
+        self.assertTrue(pressed, f"no box with the caption {BOX_CAPTION!r} took the key {key} "
+                                 f"in {time.monotonic() - started:.1f} s; the run: {outcome}")
+        self.assertIn("result", outcome, "the launcher did not end after the box was answered")
+        return outcome["result"]
+
+    def press_in_box(self, key: str, runner: threading.Thread):
+        """Presses `key` in the box once it is on the screen. A window found while the box is
+        still being set up may go away again, so a refused key is tried on a fresh search."""
+        display_file = self.prefix / "display"
+        deadline = time.monotonic() + WINDOW_WAIT_S
+        while time.monotonic() < deadline and runner.is_alive():
+            time.sleep(0.2)
+            if not display_file.exists() or not display_file.read_text().strip():
+                continue
+            env = dict(os.environ, DISPLAY=":" + display_file.read_text().strip())
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                    f"^{BOX_CAPTION}$"], env=env, capture_output=True, text=True)
+            if not found.stdout.split():
+                continue
+            pressed = subprocess.run(["xdotool", "key", "--window", found.stdout.split()[0], key],
+                                     env=env, capture_output=True)
+            # The key-up goes out too, or it auto-repeats into the next window.
+            subprocess.run(["xdotool", "keyup", key], env=env, capture_output=True)
+            if pressed.returncode == 0:
+                return True
+        return False
+
+    def stored_config(self) -> bytes | None:
+        found = list(self.prefix.glob(
+            "drive_c/users/*/AppData/Roaming/kovane-console/installer_config.json"))
+        return found[0].read_bytes() if found else None
+
+    def product_folders(self) -> list[Path]:
+        return list(self.prefix.glob("drive_c/users/*/AppData/Roaming/kovane-console"))
+
+    def new_heads(self) -> list[bytes]:
+        return self.service.request_lines()[self.heads_before:]
+
+    def assert_went_on_to_the_setup_program(self, result):
+        # The run goes on to the download: the setup request arrives, or, while that step is
+        # not built, the run ends there.
+        went_on = any(head.startswith(b"GET /setup.exe ") for head in self.new_heads()) or \
+            re.search(rb"download_and_run_setup is not built yet", result.stderr)
+        self.assertTrue(went_on, result)
+        self.assertNotEqual(result.code, 1, result)
+        self.assertNotRegex(result.stderr, rb"common/src/(config_fetch|config_store|user_locale)")
+
+    def config_request(self) -> bytes:
+        heads = [head for head in self.new_heads() if not head.startswith(b"GET /setup.exe ")]
+        self.assertEqual(len(heads), 1, heads)
+        return heads[0]
+
+    def test_stored_configuration_goes_on(self):
+        for silent, target in ((False, b"/config"), (True, b"/config?is_silent_mode_requested=true")):
+            with self.subTest(silent=silent):
+                self.setUp()
+                result = self.run_launcher("/config", silent)
+                self.assert_went_on_to_the_setup_program(result)
+                self.assertEqual(self.stored_config(), CONFIG.encode("utf-8"))
+                head = self.config_request()
+                self.assertTrue(head.startswith(b"GET " + target + b" HTTP/1.1\r\n"), head)
+                lines = head.split(b"\r\n")
+                self.assertEqual([l for l in lines if l.lower().startswith(b"accept")],
+                                 [b"Accept: application/json", b"Accept-Language: en-US"])
+
+    def test_question_answered_yes_stores_and_goes_on(self):
+        result = self.run_answering_box("/question", False, "y")
+        self.assert_went_on_to_the_setup_program(result)
+        self.assertEqual(self.stored_config(), CONFIG.encode("utf-8"))
+
+    def test_question_answered_no_in_silent_mode_ends_with_1(self):
+        result = self.run_answering_box("/question", True, "n")
+        self.assertEqual((result.code, result.stderr), (1, b""), result)
+        self.assertEqual(self.product_folders(), [])
+        self.assertFalse(any(head.startswith(b"GET /setup.exe ") for head in self.new_heads()))
+
+    def test_error_in_interactive_mode_is_shown_in_a_box_only(self):
+        result = self.run_answering_box("/error", False, "Return")
+        self.assertEqual((result.code, result.stderr), (1, b""), result)
+        self.assertEqual(self.product_folders(), [])
+
+    def test_error_in_silent_mode_goes_to_standard_error(self):
+        expected = ERROR_TEXT.encode("utf-8") + b"\n"
+        with self.subTest("pipe"):
+            result = self.run_launcher("/error", True)
+            self.assertEqual((result.code, result.stderr), (1, expected), result)
+        with self.subTest("file"), tempfile.TemporaryFile() as sink:
+            self.setUp()
+            result = self.run_launcher("/error", True, stderr=sink)
+            sink.seek(0)
+            self.assertEqual((result.code, sink.read()), (1, expected), result)
+        with self.subTest("none"):
+            self.setUp()
+            result = self.run_launcher("/error", True, no_stderr=True)
+            self.assertEqual((result.code, result.stderr), (1, b""), result)
+        self.assertEqual(self.product_folders(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -5,11 +5,9 @@
 
 Listens on 127.0.0.1 at a free port and prints one JSON line {"port": ...}.
 Routes (the query gives the values):
-  /answer?status=N&body=TEXT   status N with TEXT (percent-encoded) as the body; 204 without
-                               a body or its length
+  /answer?status=N&body=TEXT   status N with TEXT (percent-encoded) as the body, head and body
+                               in one write; 204 without a body or its length
   /trickle?pieces=N&ms=M       a valid answer of N bytes, one byte every M ms
-  /prepare?mib=N               makes the answer of /ignored?mib=N ahead, then answers 204
-  /ignored?mib=N               a valid answer of about N MiB, mostly an ignored array, at once
   /short                       an answer announced as 100 bytes; 10 arrive, then the
                                connection closes
 """
@@ -36,23 +34,6 @@ def trickle_body(size: int) -> bytes:
     return b'{"config":"' + b"x" * max(size - 13, 0) + b'"}'
 
 
-def ignored_body(mib: int) -> bytes:
-    # Zeros: the fewest bytes on the wire for each value that the answer must read.
-    return b'{"config":"big","zeros":[' + b"0," * (mib * 1024 * 1024 // 2) + b"0]}"
-
-
-_prepared: dict[int, bytes] = {}
-_prepared_lock = threading.Lock()
-
-
-def prepared_body(mib: int) -> bytes:
-    # Making a large body takes long enough to count against a client's limit.
-    with _prepared_lock:
-        if mib not in _prepared:
-            _prepared[mib] = ignored_body(mib)
-        return _prepared[mib]
-
-
 def handle(conn) -> None:
     data = b""
     while b"\r\n\r\n" not in data:
@@ -71,11 +52,6 @@ def handle(conn) -> None:
         for byte in body:
             time.sleep(int(query["ms"]) / 1000)
             conn.sendall(bytes([byte]))
-    elif parsed.path == "/prepare":
-        prepared_body(int(query["mib"]))
-        send_answer(conn, 204, b"")
-    elif parsed.path == "/ignored":
-        send_answer(conn, 200, prepared_body(int(query["mib"])))
     elif parsed.path == "/short":
         conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + b'{"config":')
     else:

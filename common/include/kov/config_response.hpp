@@ -3,6 +3,7 @@
 #include "kov/client_error.hpp"
 #include "kov/json_reader.hpp"
 
+#include <chrono>
 #include <expected>
 #include <optional>
 #include <string>
@@ -43,8 +44,14 @@ inline constexpr std::string_view NO_VARIANT_MATCHED =
 std::expected<InstallerConfigResponse, JsonError> decode_config_response(std::string_view body);
 
 // Gathers the body of the configuration request's response within the response's time limit,
-// counted once from now, and decodes it. Every failure is a `Decode` error without address. The
+// counted once from now, and decodes it. Every failure is a `Decode` error without address; a
+// JSON failure's cause is its message with " at line L column C" when it has a position. The
 // response is released before this returns.
 std::expected<InstallerConfigResponse, ClientError> read_config_response(HttpResponse&& response);
+
+// The same, with the deadline for the whole body given. Body data at hand is taken without
+// reading the clock, and the decoding is not timed.
+std::expected<InstallerConfigResponse, ClientError>
+read_config_response(HttpResponse&& response, std::chrono::steady_clock::time_point deadline);
 
 } // namespace kov

@@ -46,11 +46,6 @@ class RefusingProxy:
         self.process.stdout.close()
 
 
-def not_built_report(operation: str) -> re.Pattern:
-    return re.compile(rb"^fatal error at common/src/[a-z_]+\.cpp:\d+:\d+: "
-                      + operation.encode() + rb" is not built yet\n$")
-
-
 CONFIG_SERVICE_UNREACHABLE = re.compile(
     rb'^fatal error at common/src/config_fetch\.cpp:\d+:\d+: ClientError \{ kind: Request, '
     rb'url: "http://127\.0\.0\.1:9/config", cause: "[^\n]*" \}\n$')

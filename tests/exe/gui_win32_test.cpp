@@ -1,4 +1,5 @@
 // The GUI layer's Windows side, run under Wine.
+#include "common_controls_probe.hpp"
 #include "gui_win32.hpp"
 
 #include <filesystem>
@@ -70,27 +71,8 @@ TEST(InitGui, SetsUpClassAndComAndLeavesNoManifestBehind) {
 TEST(InitGui, ActivatesVersion6OfTheCommonControls) {
     ASSERT_TRUE(kov::init_gui());
     // The active context redirects comctl32.dll to the Common-Controls 6.0 assembly.
-    ACTCTX_SECTION_KEYED_DATA found{};
-    found.cbSize = sizeof found;
-    ASSERT_TRUE(FindActCtxSectionStringW(FIND_ACTCTX_SECTION_KEY_RETURN_HACTCTX, nullptr,
-                                         ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION,
-                                         L"comctl32.dll", &found))
-        << GetLastError();
-    std::vector<char> buffer(4096);
-    SIZE_T needed = 0;
-    DWORD index = found.ulAssemblyRosterIndex;
-    ASSERT_TRUE(QueryActCtxW(0, found.hActCtx, &index,
-                             AssemblyDetailedInformationInActivationContext, buffer.data(),
-                             buffer.size(), &needed))
-        << GetLastError();
-    const auto* assembly =
-        reinterpret_cast<const ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer.data());
-    const std::wstring identity(assembly->lpAssemblyEncodedAssemblyIdentity,
-                                assembly->ulEncodedAssemblyIdentityLength / sizeof(wchar_t));
-    EXPECT_NE(identity.find(L"Microsoft.Windows.Common-Controls"), std::wstring::npos);
-    EXPECT_NE(identity.find(L"version=\"6."), std::wstring::npos)
-        << std::filesystem::path(identity).string();
-    ReleaseActCtx(found.hActCtx);
+    const std::wstring identity = comctl32_assembly_identity();
+    EXPECT_TRUE(is_common_controls_6(identity)) << std::filesystem::path(identity).string();
 }
 
 TEST(InitGui, UnusableTemporaryFolderCostsOnlyTheVisualStyles) {

@@ -2,6 +2,7 @@
 # The launcher's main job end to end: builds the Windows launcher, starts a local installer
 # configuration service and setup server, makes a signed copy tagged with their addresses and
 # runs it under Wine (with a virtual display for its dialogs). Pass "/S" for a silent run.
+# The setup program it downloads is a test program that exits with 42 (43 when given "/S").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -36,7 +37,7 @@ echo "tag: $tag"
 
 printf '"%s"%s' "$(windows_path "$work/kovane-launcher.exe")" "${1:+ $1}" >"$work/command_line"
 : >"$work/exit_code"
-"$root/tools/wine-run" --display build/windows/tests/exit_code_runner.exe \
+"$root/tools/wine-run" --display --prefix "$work/prefix" build/windows/tests/exit_code_runner.exe \
     "$(windows_path "$work/command_line")" "$(windows_path "$work/exit_code")" \
     2>"$work/stderr" || true
 
@@ -46,7 +47,10 @@ echo "launcher standard error:"
 sed 's/^/  /' "$work/stderr"
 echo "requests the services received:"
 sed 's/^/  /' "$work/requests.log"
-if grep -q "is not built yet" "$work/stderr"; then
-    step=$(sed -n 's/.*: \([a-z_]*\) is not built yet$/\1/p' "$work/stderr" | head -n 1)
-    echo "the run stops at: $step, which is not built yet"
+stored=$(find "$work/prefix/drive_c/users" -path '*/kovane-console/installer_config.json' 2>/dev/null | head -n 1)
+if [ -n "$stored" ]; then
+    echo "stored configuration (${stored#"$work/prefix/"}):"
+    printf '  %s\n' "$(cat "$stored")"
+else
+    echo "no configuration was stored"
 fi

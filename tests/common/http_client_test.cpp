@@ -355,6 +355,18 @@ TEST_F(HttpClientTest, MisbehavingServersEndWithTheProperError) {
     }
 }
 
+// The deadline is not renewed while data keeps coming: a body far too large to arrive in time,
+// sent as fast as loopback allows, is cut off.
+TEST_F(HttpClientTest, ReadToEndCutsOffABodyThatKeepsComing) {
+    const auto client = make_client();
+    auto response = client.get(url("/bytes?n=100000000")).send();
+    ASSERT_TRUE(response) << kov::debug_form(response.error());
+    const auto body = response->read_to_end(std::chrono::steady_clock::now() + 20ms);
+    ASSERT_FALSE(body.has_value()) << body->size() << " bytes read";
+    EXPECT_EQ(body.error(), (kov::ClientError{ClientErrorKind::Decode, std::nullopt,
+                                              std::string(kov::TIMED_OUT)}));
+}
+
 // The setup program is started while the download's connection is kept for reuse: a child
 // process must not get it.
 TEST_F(HttpClientTest, ConnectionsAreNotHandedToChildProcesses) {

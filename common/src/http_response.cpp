@@ -134,6 +134,7 @@ std::expected<std::string, ClientError>
 HttpResponse::read_to_end(std::chrono::steady_clock::time_point deadline) {
     http::Transfer& transfer = *state_->transfer;
     std::string body;
+    bool waited_before = false;
     for (;;) {
         transfer.take_all(body);
         if (transfer.finished() && transfer.buffered() == 0) {
@@ -142,6 +143,13 @@ HttpResponse::read_to_end(std::chrono::steady_clock::time_point deadline) {
             }
             return body;
         }
+        // Nothing more at hand. A wait hands over what has arrived without looking at the clock,
+        // so it is looked at here: else a body that keeps coming would never be cut off. The
+        // first wait goes ahead, so that a body already here is taken even past the deadline.
+        if (waited_before && std::chrono::steady_clock::now() >= deadline) {
+            return std::unexpected(timed_out());
+        }
+        waited_before = true;
         const auto waited = transfer.client().wait(
             deadline, [&transfer] { return transfer.buffered() > 0 || transfer.finished(); });
         if (waited.outcome == Wait::TimedOut) {

@@ -1,5 +1,6 @@
 #include "http_transfer.hpp"
 
+#include "platform/socket_inheritance.hpp"
 #include "tls_settings.hpp"
 
 #include <algorithm>
@@ -54,6 +55,12 @@ std::string_view trimmed(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
+}
+
+// The setup program is started with handle inheritance on; it must not hold our connections.
+int keep_from_children(void*, curl_socket_t socket, curlsocktype) {
+    const auto kept = platform::keep_socket_from_children(static_cast<std::intptr_t>(socket));
+    return kept ? CURL_SOCKOPT_OK : CURL_SOCKOPT_ERROR;
 }
 
 } // namespace
@@ -131,6 +138,7 @@ std::expected<void, ClientError> Transfer::configure(const Address& address,
     set(CURLOPT_TCP_KEEPALIVE, 0L);
     set(CURLOPT_HAPPY_EYEBALLS_TIMEOUT_MS, HAPPY_EYEBALLS_MS);
     set(CURLOPT_CONNECTTIMEOUT_MS, NO_CONNECT_LIMIT_MS);
+    set(CURLOPT_SOCKOPTFUNCTION, &keep_from_children);
 
     // Going direct is said explicitly, so curl never reads proxies from the environment itself.
     set(CURLOPT_NOPROXY, proxies.no_proxy ? proxies.no_proxy->c_str() : "");

@@ -1,7 +1,10 @@
 // The HTTP client against a loopback server: requests, bodies, limits and misbehaving servers.
 #include "http_test_support.hpp"
 
+#include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -350,6 +353,40 @@ TEST_F(HttpClientTest, MisbehavingServersEndWithTheProperError) {
             EXPECT_EQ(error->url, url(c.path));
         }
     }
+}
+
+// The deadline is not renewed while data keeps coming: a body far too large to arrive in time,
+// sent as fast as loopback allows, is cut off.
+TEST_F(HttpClientTest, ReadToEndCutsOffABodyThatKeepsComing) {
+    const auto client = make_client();
+    auto response = client.get(url("/bytes?n=100000000")).send();
+    ASSERT_TRUE(response) << kov::debug_form(response.error());
+    const auto body = response->read_to_end(std::chrono::steady_clock::now() + 20ms);
+    ASSERT_FALSE(body.has_value()) << body->size() << " bytes read";
+    EXPECT_EQ(body.error(), (kov::ClientError{ClientErrorKind::Decode, std::nullopt,
+                                              std::string(kov::TIMED_OUT)}));
+}
+
+// The setup program is started while the download's connection is kept for reuse: a child
+// process must not get it.
+TEST_F(HttpClientTest, ConnectionsAreNotHandedToChildProcesses) {
+    const auto client = make_client();
+    auto response = client.get(url("/bytes?n=10")).send();
+    ASSERT_TRUE(response) << kov::debug_form(response.error());
+    int connections = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::stoi(entry.path().filename().string());
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        // Network connections only: curl's own wake-up pair is a local one.
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) != 0 ||
+            (peer.ss_family != AF_INET && peer.ss_family != AF_INET6)) {
+            continue;
+        }
+        ++connections;
+        EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "descriptor " << fd;
+    }
+    EXPECT_EQ(connections, 1);
 }
 
 } // namespace

@@ -174,6 +174,14 @@ class SetupDownload(unittest.TestCase):
                 self.assertEqual(result.code, code, result)
                 self.assertEqual(self.left_in_temp(), [])
 
+    def test_setup_program_inherits_no_socket_of_the_download(self):
+        # The download's connection is still open for reuse while the setup program runs.
+        sockets = self.work / "sockets.txt"
+        result = self.run_probe("/kov-latest-setup.exe", silent=True, display=False,
+                                extra_env={"KOVANE_FAKE_SETUP_SOCKETS": windows_path(sockets)})
+        self.assertEqual(result.code, 43, result)
+        self.assertEqual(sockets.read_text(), "0")
+
     def test_error_status_ends_the_run_before_any_directory(self):
         for status in (400, 599):
             with self.subTest(status=status):

@@ -139,6 +139,9 @@ std::expected<void, ClientError> Transfer::configure(const Address& address,
     set(CURLOPT_HAPPY_EYEBALLS_TIMEOUT_MS, HAPPY_EYEBALLS_MS);
     set(CURLOPT_CONNECTTIMEOUT_MS, NO_CONNECT_LIMIT_MS);
     set(CURLOPT_SOCKOPTFUNCTION, &keep_from_children);
+    // A transfer given up while its name is still being looked up must not wait for the lookup:
+    // the caller's deadline has passed already.
+    set(CURLOPT_QUICK_EXIT, 1L);
 
     // Going direct is said explicitly, so curl never reads proxies from the environment itself.
     set(CURLOPT_NOPROXY, proxies.no_proxy ? proxies.no_proxy->c_str() : "");

@@ -4,6 +4,7 @@
 // members of every kind. Also the heap each side holds at its peak while decoding, as a multiple
 // of the body's size.
 #include "kov/config_response.hpp"
+#include "ratio_reporter.hpp"
 
 #include <atomic>
 #include <benchmark/benchmark.h>
@@ -190,47 +191,27 @@ BENCHMARK(BM_IgnoredMembers64MiB_nlohmann)->Unit(benchmark::kMillisecond);
 
 // Prints the usual table, then for each answer the decoding rate as a multiple of nlohmann's
 // on the same bytes, and each side's peak heap over the body's size.
-class RatioReporter : public benchmark::ConsoleReporter {
+class Reporter : public kov::bench::RatioReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                seconds_per_iteration_[run.benchmark_name()] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
-            }
-        }
-    }
-
     void Finalize() override {
-        ConsoleReporter::Finalize();
+        RatioReporter::Finalize();
         for (const char* text : ANSWER_NAMES) {
             const std::string name = std::string{"BM_"} + text;
-            const auto ours = seconds_per_iteration_.find(name + "_answer");
-            const auto theirs = seconds_per_iteration_.find(name + "_nlohmann");
-            if (ours == seconds_per_iteration_.end() || theirs == seconds_per_iteration_.end()) {
+            const auto ratio = speedup(name + "_answer", name + "_nlohmann");
+            if (!ratio) {
                 continue;
             }
             std::printf("%s: the answer decodes at %.2fx the rate of nlohmann::json; peak heap "
                         "%.2fx the body (nlohmann::json %.2fx)\n",
-                        text, theirs->second / ours->second, memory_ratios()[name + "_answer"],
+                        text, *ratio, memory_ratios()[name + "_answer"],
                         memory_ratios()[name + "_nlohmann"]);
         }
     }
-
-private:
-    std::map<std::string, double> seconds_per_iteration_;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    Reporter reporter;
+    return kov::bench::run_benchmarks(argc, argv, reporter);
 }

@@ -2,10 +2,10 @@
 // same run. Nothing is built for a skipped value, so a document whose bulk is one ignored member
 // shows the skipper; a 64 KiB tag with a large PEM bundle shows string decoding.
 #include "kov/installer_tag.hpp"
+#include "ratio_reporter.hpp"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -99,44 +99,23 @@ BENCHMARK(BM_IgnoredBulk64MiB_reader)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IgnoredBulk64MiB_nlohmann)->Unit(benchmark::kMillisecond);
 
 // Prints the usual table, then each reader's rate as a multiple of nlohmann's on the same text.
-class RatioReporter : public benchmark::ConsoleReporter {
+class Reporter : public kov::bench::RatioReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                seconds_per_iteration_[run.benchmark_name()] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
-            }
-        }
-    }
-
     void Finalize() override {
-        ConsoleReporter::Finalize();
+        RatioReporter::Finalize();
         for (const char* text : {"Tag64KiB", "IgnoredBulk64MiB"}) {
             const std::string name = std::string{"BM_"} + text;
-            const auto ours = seconds_per_iteration_.find(name + "_reader");
-            const auto theirs = seconds_per_iteration_.find(name + "_nlohmann");
-            if (ours != seconds_per_iteration_.end() && theirs != seconds_per_iteration_.end()) {
+            if (const auto ratio = speedup(name + "_reader", name + "_nlohmann")) {
                 std::printf("%s: reader decodes at %.2fx the rate of nlohmann::json\n", text,
-                            theirs->second / ours->second);
+                            *ratio);
             }
         }
     }
-
-private:
-    std::map<std::string, double> seconds_per_iteration_;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    Reporter reporter;
+    return kov::bench::run_benchmarks(argc, argv, reporter);
 }

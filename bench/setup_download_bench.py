@@ -15,19 +15,14 @@ and our peak resident set. Goals: ratio >= 0.95, peak RSS <= 16 MiB.
 
 from __future__ import annotations
 
-import argparse
 import os
 import re
-import shutil
 import sys
-import tempfile
 from pathlib import Path
 
-HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-import http_download_bench as http_bench  # noqa: E402  (nginx and timing helpers)
-import tls_server  # noqa: E402  (on the path through http_download_bench)
+import nginx_bench  # noqa: E402
 
 SCRIPT_HEAD = b"#!/bin/sh\nexit 0\n#"
 
@@ -44,62 +39,39 @@ def write_body(body: Path, size: int) -> None:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("runner", type=Path, help="the setup_download_run program")
-    parser.add_argument("--size-mib", type=int, default=1024)
-    parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--curl", default="/usr/bin/curl")
-    args = parser.parse_args()
-    if not Path(http_bench.NGINX).exists() or not shutil.which(args.curl):
-        print(f"needs {http_bench.NGINX} (Debian nginx-light) and {args.curl}", file=sys.stderr)
+    args = nginx_bench.parse_arguments(__doc__.splitlines()[0], "runner",
+                                       "the setup_download_run program")
+    if nginx_bench.tools_missing(args.curl):
         return 1
 
     size = args.size_mib * 1024 * 1024
-    with tempfile.TemporaryDirectory(prefix="setup-bench.") as temp:
-        folder = Path(temp)
-        os.chmod(folder, 0o755)  # nginx's worker may run as another user
-        www = folder / "www"
-        www.mkdir(mode=0o755)
-        write_body(www / "kov-latest-setup.exe", size)
-        disk = folder / "disk"  # both write here: our TMPDIR and curl's output folder
+    with nginx_bench.nginx_site("setup-bench.") as site:
+        write_body(site.www / "kov-latest-setup.exe", size)
+        disk = site.folder / "disk"  # both write here: our TMPDIR and curl's output folder
         disk.mkdir()
         env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
         env["TMPDIR"] = str(disk)
-        certs = tls_server.make_certs(folder / "certs")
-        os.chmod(certs.server.key, 0o644)
-        server, http_port, https_port = http_bench.start_nginx(folder, www / "x", certs)
-        try:
-            for scheme, port in (("http", http_port), ("https", https_port)):
-                url = f"{scheme}://127.0.0.1:{port}/kov-latest-setup.exe"
-                ours_cmd = [str(args.runner), url]
-                curl_out = disk / "curl-kovsetup.exe"
-                curl_cmd = [args.curl, "-s", "-S", "--noproxy", "*", "-o", str(curl_out), url]
-                if scheme == "https":
-                    ours_cmd.append(str(certs.ca.cert))
-                    curl_cmd[1:1] = ["--cacert", str(certs.ca.cert)]
-                best_ours = best_curl = float("inf")
-                peak_rss = 0
-                for _ in range(args.runs):
-                    seconds, out = http_bench.timed(ours_cmd, env)
-                    match = re.search(r"exit=(\d+) .* peak_rss_kib=(\d+)", out)
-                    if not match or match.group(1) != "0" or any(disk.iterdir()):
-                        raise RuntimeError(f"the step gave {out.strip()!r} and left "
-                                           f"{list(disk.iterdir())}")
-                    best_ours = min(best_ours, seconds)
-                    peak_rss = max(peak_rss, int(match.group(2)))
-                    seconds, _ = http_bench.timed(curl_cmd, env)
-                    if curl_out.stat().st_size != size:
-                        raise RuntimeError(f"curl wrote {curl_out.stat().st_size} bytes")
-                    curl_out.unlink()
-                    best_curl = min(best_curl, seconds)
-                mib = size / (1024 * 1024)
-                ratio = best_curl / best_ours
-                print(f"{scheme:5}: ours {mib / best_ours:8.1f} MiB/s, curl {mib / best_curl:8.1f} "
-                      f"MiB/s, ratio {ratio:.3f} (goal >= 0.95), our peak RSS "
-                      f"{peak_rss / 1024:.1f} MiB (goal <= 16)")
-        finally:
-            server.terminate()
-            server.wait(timeout=10)
+        curl_out = disk / "curl-kovsetup.exe"
+
+        def peak_rss_of(out: str) -> int:
+            match = re.search(r"exit=(\d+) .* peak_rss_kib=(\d+)", out)
+            if not match or match.group(1) != "0" or any(disk.iterdir()):
+                raise RuntimeError(f"the step gave {out.strip()!r} and left {list(disk.iterdir())}")
+            return int(match.group(2))
+
+        def check_curl() -> None:
+            if curl_out.stat().st_size != size:
+                raise RuntimeError(f"curl wrote {curl_out.stat().st_size} bytes")
+            curl_out.unlink()
+
+        for scheme, port in site.ports.items():
+            url = f"{scheme}://127.0.0.1:{port}/kov-latest-setup.exe"
+            ca = site.certs.ca.cert if scheme == "https" else None
+            ours_cmd = [str(args.runner), url] + ([str(ca)] if ca else [])
+            curl_cmd = nginx_bench.curl_command(args.curl, url, curl_out, ca)
+            nginx_bench.print_result(
+                scheme, size,
+                *nginx_bench.best_of(args.runs, ours_cmd, curl_cmd, env, peak_rss_of, check_curl))
     return 0
 
 

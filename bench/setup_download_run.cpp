@@ -6,51 +6,21 @@
 // The body must be a program the host can start (the bench serves a shell script). Output: one
 // line "exit=N seconds=S peak_rss_kib=K"; the time covers building the client, the download to
 // disk, the program's run and the deletion of its directory.
+#include "bench_client.hpp"
 #include "kov/setup_download.hpp"
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-
-namespace {
-
-// The peak resident set of this program image (not getrusage, whose maximum survives execve).
-long peak_rss_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("VmHWM:")) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
         std::fputs("usage: setup_download_run URL [CA_PEM_FILE]\n", stderr);
         return 1;
     }
-    std::optional<std::string> ca;
-    if (argc == 3) {
-        std::ifstream file(argv[2]);
-        std::stringstream text;
-        text << file.rdbuf();
-        ca = text.str();
-    }
-    kov::ClientOptions options;
-    // No system roots and no proxies: the same road on every machine.
-    options.environment = [](std::string_view name) -> std::optional<std::string> {
-        return name == "SSL_CERT_FILE" ? std::optional<std::string>("") : std::nullopt;
-    };
-    options.internet_settings = [] { return std::optional<kov::InternetSettings>(); };
+    const std::optional<std::string> ca = kov::bench::ca_argument(argc, argv);
     const auto started = std::chrono::steady_clock::now();
-    auto client = kov::make_http_client(ca, options);
+    auto client = kov::make_http_client(ca, kov::bench::isolated_client_options());
     if (!client) {
         std::fprintf(stderr, "%s\n", kov::debug_form(client.error()).c_str());
         return 1;
@@ -59,6 +29,7 @@ int main(int argc, char** argv) {
     // Interactive: the loop asks the (stand-in) dialog and shows progress as the product does.
     const std::uint32_t code = kov::download_and_run_setup(false, tag, *client);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    std::printf("exit=%u seconds=%.3f peak_rss_kib=%ld\n", code, took.count(), peak_rss_kib());
+    std::printf("exit=%u seconds=%.3f peak_rss_kib=%ld\n", code, took.count(),
+                kov::bench::peak_rss_kib());
     return 0;
 }

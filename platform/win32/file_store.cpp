@@ -1,6 +1,7 @@
 #include "platform/file_store.hpp"
 
 #include "temporary_name.hpp"
+#include "write_all.hpp"
 
 #include <utility>
 #include <windows.h>
@@ -42,20 +43,7 @@ public:
     }
 
     std::expected<void, SystemError> write(std::span<const std::byte> bytes) {
-        while (!bytes.empty()) {
-            const DWORD chunk =
-                bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
-            DWORD written = 0;
-            if (!WriteFile(handle_, bytes.data(), chunk, &written, nullptr)) {
-                return std::unexpected(last_system_error("WriteFile"));
-            }
-            if (written == 0) {
-                return std::unexpected(
-                    SystemError{"WriteFile", ERROR_WRITE_FAULT, system_message(ERROR_WRITE_FAULT)});
-            }
-            bytes = bytes.subspan(written);
-        }
-        return {};
+        return win32::write_all(handle_, bytes);
     }
 
     // Flushes and closes the file, then moves it over `target` in one step.

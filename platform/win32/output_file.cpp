@@ -1,8 +1,8 @@
 #include "platform/output_file.hpp"
 
 #include "handle.hpp"
+#include "write_all.hpp"
 
-#include <algorithm>
 #include <utility>
 
 namespace platform {
@@ -25,19 +25,7 @@ std::expected<OutputFile, SystemError> OutputFile::create(const std::filesystem:
 }
 
 std::expected<void, SystemError> OutputFile::write_all(std::span<const std::byte> bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 0x40000000));
-        DWORD written = 0;
-        if (!WriteFile(as_handle(handle_), bytes.data(), chunk, &written, nullptr)) {
-            return std::unexpected(last_system_error("WriteFile"));
-        }
-        if (written == 0) {
-            return std::unexpected(
-                SystemError{"WriteFile", ERROR_WRITE_FAULT, system_message(ERROR_WRITE_FAULT)});
-        }
-        bytes = bytes.subspan(written);
-    }
-    return {};
+    return win32::write_all(as_handle(handle_), bytes);
 }
 
 void OutputFile::close() {

@@ -14,12 +14,10 @@ Routes (the query gives the values):
 
 from __future__ import annotations
 
-import json
-import socket
-import sys
-import threading
 import time
 import urllib.parse
+
+import loopback
 
 
 def send_answer(conn, status: int, body: bytes) -> None:
@@ -35,12 +33,9 @@ def trickle_body(size: int) -> bytes:
 
 
 def handle(conn) -> None:
-    data = b""
-    while b"\r\n\r\n" not in data:
-        piece = conn.recv(65536)
-        if not piece:
-            return
-        data += piece
+    data = loopback.read_head(conn)
+    if data is None:
+        return
     target = data.split(b" ", 2)[1].decode("latin-1")
     parsed = urllib.parse.urlsplit(target)
     query = dict(urllib.parse.parse_qsl(parsed.query, keep_blank_values=True))
@@ -68,18 +63,10 @@ def serve(conn) -> None:
 
 
 def main() -> int:
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(16)
-    print(json.dumps({"port": listener.getsockname()[1]}), flush=True)
-    while True:
-        conn, _ = listener.accept()
-        threading.Thread(target=serve, args=(conn,), daemon=True).start()
+    listener = loopback.listen(16)
+    loopback.announce(listener)
+    loopback.serve_forever(listener, serve)
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except KeyboardInterrupt:
-        sys.exit(0)
+    loopback.run(main)

@@ -31,33 +31,20 @@ from __future__ import annotations
 
 import argparse
 import itertools
-import json
 import socket
 import ssl
 import struct
 import sys
-import threading
 import time
 import urllib.parse
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import loopback  # noqa: E402
 import tls_server  # noqa: E402
 
 _serials = itertools.count(1)
-
-
-def read_head(conn) -> bytes | None:
-    data = b""
-    while b"\r\n\r\n" not in data:
-        piece = conn.recv(65536)
-        if not piece:
-            return None
-        data += piece
-        if len(data) > 1 << 20:
-            return None
-    return data
 
 
 def answer(conn, status: int, body: bytes, headers=(), reason: str = "X") -> None:
@@ -165,7 +152,7 @@ def serve_connection(conn, sni_holder: dict) -> None:
     serial = next(_serials)
     try:
         while True:
-            head = read_head(conn)
+            head = loopback.read_head(conn, limit=1 << 20)
             if head is None:
                 return
             text = head.split(b"\r\n\r\n", 1)[0].decode("latin-1")
@@ -232,11 +219,8 @@ def main() -> int:
     args = parser.parse_args()
 
     context, ca = make_context(args) if args.tls_dir else (None, None)
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(64)
-    print(json.dumps({"port": listener.getsockname()[1], "ca": ca}), flush=True)
+    listener = loopback.listen(64)
+    loopback.announce(listener, ca=ca)
 
     if context is not None:
         def remember(tls, name, _context):
@@ -257,13 +241,8 @@ def main() -> int:
             sni_holder["sni"] = getattr(conn, "kov_sni", None)
         serve_connection(conn, sni_holder)
 
-    while True:
-        conn, _ = listener.accept()
-        threading.Thread(target=accept_one, args=(conn,), daemon=True).start()
+    loopback.serve_forever(listener, accept_one)
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except KeyboardInterrupt:
-        sys.exit(0)
+    loopback.run(main)

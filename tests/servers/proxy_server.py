@@ -16,20 +16,10 @@ from __future__ import annotations
 
 import argparse
 import base64
-import json
 import socket
-import sys
 import threading
 
-
-def read_head(conn) -> bytes | None:
-    data = b""
-    while b"\r\n\r\n" not in data:
-        piece = conn.recv(65536)
-        if not piece:
-            return None
-        data += piece
-    return data
+import loopback
 
 
 def relay(source, sink) -> None:
@@ -59,7 +49,7 @@ def main() -> int:
 
     def handle(conn) -> None:
         try:
-            head = read_head(conn)
+            head = loopback.read_head(conn)
             if head is None:
                 return
             text, rest = head.split(b"\r\n\r\n", 1)
@@ -100,18 +90,10 @@ def main() -> int:
         finally:
             conn.close()
 
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(64)
-    print(json.dumps({"port": listener.getsockname()[1]}), flush=True)
-    while True:
-        conn, _ = listener.accept()
-        threading.Thread(target=handle, args=(conn,), daemon=True).start()
+    listener = loopback.listen(64)
+    loopback.announce(listener)
+    loopback.serve_forever(listener, handle)
 
 
 if __name__ == "__main__":
-    try:
-        sys.exit(main())
-    except KeyboardInterrupt:
-        sys.exit(0)
+    loopback.run(main)

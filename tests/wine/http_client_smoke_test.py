@@ -12,7 +12,6 @@ from __future__ import annotations
 import argparse
 import shlex
 import sys
-import tempfile
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -33,31 +32,8 @@ def main() -> int:
     parser.add_argument("exe", type=Path)
     parser.add_argument("--runner", required=True)
     args = parser.parse_args()
-    exe = args.exe.resolve()
-    runner = shlex.split(args.runner)
-    with tempfile.TemporaryDirectory(prefix="http-client-smoke.") as temp:
-        temp = Path(temp)
-        env = smoke.child_environment()
-        (temp / "tmp").mkdir()
-        env["TMPDIR"] = str(temp / "tmp")
-        server_log = temp / "server.log"
-        server, info = smoke.start_server(temp / "server", server_log)
-        failed = 0
-        try:
-            other = tls_server.make_ca(temp / "other", common_name="Unrelated Test CA")
-            ca_files = {"good": smoke.to_wine_path(Path(info["ca"])),
-                        "other": smoke.to_wine_path(other.cert)}
-            for case in CASES:
-                problems = smoke.run_case(case, runner, exe, info["port"], ca_files, env, temp)
-                print(f"{'ok  ' if not problems else 'FAIL'} {case.name}")
-                for problem in problems:
-                    print(f"     {problem}")
-                failed += bool(problems)
-            if failed:
-                print("server log:\n" + server_log.read_text())
-        finally:
-            server.terminate()
-            server.communicate(timeout=10)
+    failed = smoke.run_cases(CASES, shlex.split(args.runner), args.exe.resolve(),
+                             "http-client-smoke.")
     return 1 if failed else 0
 
 

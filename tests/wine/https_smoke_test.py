@@ -107,23 +107,11 @@ def run_case(case: Case, runner: list[str], exe: Path, port: int, ca_files: dict
     return problems
 
 
-def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("exe", type=Path, help="https_smoke.exe")
-    parser.add_argument("--runner", required=True,
-                        help='command prefix that runs a Windows program, e.g. "tools/wine-run" '
-                             '("" runs the program directly)')
-    parser.add_argument("--ca-path-style", choices=("wine", "unix"), default="wine",
-                        help="how the program is told the CA file: Z:\\... (default) or as is, "
-                             "for a build of the program for the host")
-    args = parser.parse_args()
-    exe = args.exe.resolve()
-    if not exe.is_file():
-        print(f"no such program: {exe}", file=sys.stderr)
-        return 1
-    runner = shlex.split(args.runner)
-
-    with tempfile.TemporaryDirectory(prefix="https-smoke.") as temp:
+def run_cases(cases: list[Case], runner: list[str], exe: Path, temp_prefix: str,
+              as_path=to_wine_path) -> int:
+    """Runs the cases against a TLS server of their own, with the CA files they name made for
+    the run ("good", "other", "empty"); prints a line a case and the number that failed."""
+    with tempfile.TemporaryDirectory(prefix=temp_prefix) as temp:
         temp = Path(temp)
         env = child_environment()
         # Wine leaves /tmp/wine-* folders behind without a TMPDIR of its own.
@@ -132,16 +120,14 @@ def main() -> int:
 
         server_log = temp / "server.log"
         server, info = start_server(temp / "server", server_log)
+        failed = 0
         try:
             other = tls_server.make_ca(temp / "other", common_name="Unrelated Test CA")
             empty = temp / "empty.pem"
             empty.write_bytes(b"")
-            as_path = to_wine_path if args.ca_path_style == "wine" else str
             ca_files = {"good": as_path(Path(info["ca"])), "other": as_path(other.cert),
                         "empty": as_path(empty)}
-
-            failed = 0
-            for case in CASES:
+            for case in cases:
                 problems = run_case(case, runner, exe, info["port"], ca_files, env, temp)
                 print(f"{'ok  ' if not problems else 'FAIL'} {case.name}")
                 for problem in problems:
@@ -156,6 +142,25 @@ def main() -> int:
             except subprocess.TimeoutExpired:
                 server.kill()
                 server.communicate()
+    return failed
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("exe", type=Path, help="https_smoke.exe")
+    parser.add_argument("--runner", required=True,
+                        help='command prefix that runs a Windows program, e.g. "tools/wine-run" '
+                             '("" runs the program directly)')
+    parser.add_argument("--ca-path-style", choices=("wine", "unix"), default="wine",
+                        help="how the program is told the CA file: Z:\\... (default) or as is, "
+                             "for a build of the program for the host")
+    args = parser.parse_args()
+    exe = args.exe.resolve()
+    if not exe.is_file():
+        print(f"no such program: {exe}", file=sys.stderr)
+        return 1
+    as_path = to_wine_path if args.ca_path_style == "wine" else str
+    failed = run_cases(CASES, shlex.split(args.runner), exe, "https-smoke.", as_path)
     return 1 if failed else 0
 
 

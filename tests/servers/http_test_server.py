@@ -89,15 +89,19 @@ def handle_request(conn, serial: int, request_line: str, lines: list[str], sni: 
     elif path == "/connection":
         answer(conn, 200, str(serial).encode())
     elif path == "/bytes":
-        body = pattern(number("n"))
+        # Sent as it is made: a large body must not keep its head waiting.
+        n = number("n")
+        block = pattern(65536)
+        pieces = (block[: min(65536, n - at)] for at in range(0, n, 65536))
         if query.get("chunked"):
             conn.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
-            for at in range(0, len(body), 65536):
-                piece = body[at:at + 65536]
+            for piece in pieces:
                 conn.sendall(b"%x\r\n" % len(piece) + piece + b"\r\n")
             conn.sendall(b"0\r\n\r\n")
         else:
-            answer(conn, 200, body)
+            conn.sendall(b"HTTP/1.1 200 X\r\nContent-Length: %d\r\n\r\n" % n)
+            for piece in pieces:
+                conn.sendall(piece)
     elif path == "/slow-head":
         time.sleep(number("ms") / 1000)
         answer(conn, 200, b"late head")

@@ -1,10 +1,10 @@
 #include "platform/temp_directory.hpp"
 
+#include "platform/remove_tree.hpp"
 #include "platform/text.hpp"
 
 #include <array>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
 namespace platform {
@@ -57,9 +57,8 @@ TempDirectory& TempDirectory::operator=(TempDirectory&& other) noexcept {
 
 TempDirectory::~TempDirectory() {
     if (!path_.empty()) {
-        // Whatever cannot be deleted (a file still in use) stays behind without a word.
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        // The setup program may have left links in here: their targets are not ours to delete.
+        remove_tree(path_);
     }
 }
 

@@ -138,6 +138,50 @@ TEST_F(TempDirectoryTest, ReleaseDeletesTheDirectoryWithItsContents) {
     EXPECT_TRUE(fs::exists(folder_.path()));
 }
 
+TEST_F(TempDirectoryTest, ReleaseDeletesReadOnlyFiles) {
+    fs::path path;
+    {
+        auto directory =
+            platform::TempDirectory::create_in(folder_.path(), platform::system_random);
+        ASSERT_TRUE(directory);
+        path = directory->path();
+        fs::create_directory(path / "nested");
+        for (const fs::path& file : {path / "kovsetup.exe", path / "nested" / "setup.log"}) {
+            std::ofstream(file) << "x";
+            fs::permissions(file, fs::perms::owner_read);
+        }
+    }
+    EXPECT_FALSE(fs::exists(path));
+}
+
+// A link the setup program left behind goes, but what it points at is the user's and stays.
+TEST_F(TempDirectoryTest, ReleaseDeletesLinksButNotWhatTheyPointAt) {
+    const fs::path outside = folder_.path() / "outside";
+    fs::create_directories(outside / "documents");
+    std::ofstream(outside / "documents" / "letter.txt") << "keep me";
+    std::ofstream(outside / "notes.txt") << "keep me too";
+    fs::path path;
+    {
+        auto directory =
+            platform::TempDirectory::create_in(folder_.path(), platform::system_random);
+        ASSERT_TRUE(directory);
+        path = directory->path();
+        fs::create_directory(path / "nested");
+        std::error_code error;
+        fs::create_directory_symlink(outside / "documents", path / "nested" / "documents", error);
+        if (error) {
+            GTEST_SKIP() << "this system cannot make links: " << error.message();
+        }
+        fs::create_directory_symlink(outside, path / "outside", error);
+        ASSERT_FALSE(error) << error.message();
+        fs::create_symlink(outside / "notes.txt", path / "notes.txt", error);
+        ASSERT_FALSE(error) << error.message();
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+    EXPECT_TRUE(fs::exists(outside / "documents" / "letter.txt"));
+    EXPECT_TRUE(fs::exists(outside / "notes.txt"));
+}
+
 TEST_F(TempDirectoryTest, RelativeFolderIsTakenFromTheCurrentDirectory) {
     fs::create_directory(folder_.path() / "relative");
     const fs::path saved = fs::current_path();

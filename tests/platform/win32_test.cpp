@@ -1,6 +1,7 @@
 // The Windows implementation of the platform layer, run under Wine.
 #include "platform/mapped_file.hpp"
 #include "platform/process.hpp"
+#include "platform/remove_tree.hpp"
 #include "platform/standard_error.hpp"
 #include "temp_folder.hpp"
 
@@ -179,6 +180,46 @@ TEST(WriteStandardError, WritesUtf16ToAConsole) {
     EXPECT_TRUE(std::wstring(cells.begin(), cells.end()) == expected);
     CloseHandle(console);
     FreeConsole();
+}
+
+// Wine 8 makes neither directory links nor junctions (CreateSymbolicLinkW is a stub that makes
+// nothing, FSCTL_SET_REPARSE_POINT fails), so links are tested on Linux only.
+TEST(RemoveTree, DeletesATreeLongerThanMaxPathWithReadOnlyEntries) {
+    const TempFolder folder;
+    std::wstring path = LR"(\\?\)" + folder.path().wstring() + L"\\tree";
+    const std::wstring root = path;
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError();
+    while (path.size() < 2 * MAX_PATH) {
+        path += L"\\" + std::wstring(40, L'd');
+        ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError();
+    }
+    const std::wstring file = path + L"\\setup.log";
+    const HANDLE handle =
+        CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(handle);
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    platform::remove_tree(folder.path() / "tree");
+    EXPECT_EQ(GetFileAttributesW(root.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(fs::exists(folder.path()));
+}
+
+TEST(RemoveTree, LeavesWhatCannotBeDeletedAndTheRestGoes) {
+    const TempFolder folder;
+    const fs::path tree = folder.path() / "tree";
+    fs::create_directories(tree / "a");
+    const fs::path busy = folder.file("tree/a/busy.exe", "x");
+    folder.file("tree/free.txt", "x");
+    const HANDLE open = CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    platform::remove_tree(tree);
+    CloseHandle(open);
+    EXPECT_TRUE(fs::exists(busy));
+    EXPECT_FALSE(fs::exists(tree / "free.txt"));
+    platform::remove_tree(folder.path() / "missing"); // nothing to do, no complaint
 }
 
 } // namespace

@@ -30,7 +30,8 @@ std::string describe(const TempDirectoryError& error);
 using RandomSource = std::expected<void, SystemError> (*)(std::span<std::byte> bytes);
 
 // A new directory named ".tmp" and six random ASCII letters or digits. Releasing the owner
-// deletes the directory with everything in it; an error of that deletion is ignored.
+// deletes the directory with everything in it (a link inside as the link, never what it points
+// at); an error of that deletion is ignored.
 class TempDirectory {
 public:
     TempDirectory(const TempDirectory&) = delete;

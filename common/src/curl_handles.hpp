@@ -3,6 +3,8 @@
 // Owners of libcurl's handles: each frees its handle when it goes.
 #include <curl/curl.h>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace kov::curl {
 
@@ -26,6 +28,16 @@ using Easy = std::unique_ptr<CURL, EasyDeleter>;
 using Multi = std::unique_ptr<CURLM, MultiDeleter>;
 using Url = std::unique_ptr<CURLU, UrlDeleter>;
 using Text = std::unique_ptr<char, TextDeleter>;
+
+// One part of a parsed address, or nothing when curl has none to give.
+inline std::optional<std::string> url_part(const Url& url, CURLUPart which, unsigned flags = 0) {
+    char* value = nullptr;
+    if (curl_url_get(url.get(), which, &value, flags) != CURLUE_OK || value == nullptr) {
+        return std::nullopt;
+    }
+    const Text owner(value);
+    return std::string(value);
+}
 
 // A header list that grows at its end; append is all a transfer needs.
 class List {

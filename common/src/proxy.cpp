@@ -1,24 +1,19 @@
 #include "kov/proxy.hpp"
 
+#include "curl_handles.hpp"
+#include "http_headers.hpp"
 #include "platform/internet_settings.hpp"
 #include "platform/text.hpp"
 
 #include <algorithm>
-#include <curl/curl.h>
 #include <initializer_list>
-#include <memory>
 #include <vector>
 
 namespace kov {
 namespace {
 
 // Schemes and entry names compare without regard to case, as URL schemes do.
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
+using http::equals_ignoring_case;
 
 // The scheme of a text that starts with "scheme://", or nothing.
 std::optional<std::string_view> scheme_prefix(std::string_view text) {
@@ -45,21 +40,6 @@ std::string with_scheme(std::string_view address) {
     return "http://" + std::string(address);
 }
 
-struct CurlUrlFree {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlFree>;
-
-std::optional<std::string> url_part(const CurlUrl& url, CURLUPart part, unsigned int flags = 0) {
-    char* text = nullptr;
-    if (curl_url_get(url.get(), part, &text, flags) != CURLUE_OK) {
-        return std::nullopt;
-    }
-    std::string copy(text);
-    curl_free(text);
-    return copy;
-}
-
 // The form the HTTP library takes, "scheme://[user:password@]host:port", or nothing when `value`
 // is no http or https proxy address with a host. The port is always written: curl's own default
 // for a proxy is 1080, where an address without one means the scheme's port. User information
@@ -76,7 +56,7 @@ std::optional<std::string> proxy_address(std::string_view value) {
     if (scheme == nullptr) {
         return std::nullopt;
     }
-    const CurlUrl url(curl_url());
+    const curl::Url url(curl_url());
     if (!url) {
         return std::nullopt;
     }
@@ -84,15 +64,15 @@ std::optional<std::string> proxy_address(std::string_view value) {
     if (curl_url_set(url.get(), CURLUPART_URL, normalised.c_str(), 0) != CURLUE_OK) {
         return std::nullopt;
     }
-    const auto host = url_part(url, CURLUPART_HOST);
-    const auto port = url_part(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    const auto host = curl::url_part(url, CURLUPART_HOST);
+    const auto port = curl::url_part(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
     if (!host || host->empty() || !port) {
         return std::nullopt;
     }
     std::string address = std::string(scheme) + "://";
-    const auto password = url_part(url, CURLUPART_PASSWORD);
+    const auto password = curl::url_part(url, CURLUPART_PASSWORD);
     if (password && !password->empty()) {
-        address += url_part(url, CURLUPART_USER).value_or("") + ":" + *password + "@";
+        address += curl::url_part(url, CURLUPART_USER).value_or("") + ":" + *password + "@";
     }
     return address + *host + ":" + *port;
 }

@@ -79,7 +79,7 @@ std::expected<Address, ClientError> Address::parse(std::string_view text) {
         return std::unexpected(builder_error(std::nullopt, curl_url_strerror(rc)));
     }
     Address address(std::move(handle));
-    if (!address.part(CURLUPART_HOST) || address.host().empty()) {
+    if (address.host().empty()) {
         return std::unexpected(builder_error(address.text(), BAD_SCHEME));
     }
     return address;
@@ -107,12 +107,7 @@ std::optional<Address> Address::resolve(std::string_view reference) const {
 }
 
 std::optional<std::string> Address::part(CURLUPart which, unsigned flags) const {
-    char* value = nullptr;
-    if (curl_url_get(handle_.get(), which, &value, flags) != CURLUE_OK || value == nullptr) {
-        return std::nullopt;
-    }
-    const curl::Text owner(value);
-    return std::string(value);
+    return curl::url_part(handle_, which, flags);
 }
 
 std::string Address::text() const {

@@ -51,12 +51,7 @@ std::span<const std::pair<std::string, std::string>> HttpResponse::headers() con
 }
 
 std::optional<std::string_view> HttpResponse::header(std::string_view name) const {
-    for (const auto& [key, value] : headers()) {
-        if (equals_ignoring_case(key, name)) {
-            return value;
-        }
-    }
-    return std::nullopt;
+    return http::find_header(state_->transfer->headers(), name);
 }
 
 std::optional<std::uint64_t> HttpResponse::content_length() const {

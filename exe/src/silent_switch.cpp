@@ -91,15 +91,9 @@ bool silent_switch_in(std::u16string_view line, std::u16string_view program_path
 }
 
 bool read_silent_switch() {
-    const std::u16string line = platform::command_line();
-    std::u16string program_path;
-    if (line.empty()) {
-        // Only an empty line needs the path, which is dropped unexamined anyway.
-        if (auto path = platform::own_executable_path()) {
-            program_path = path->u16string();
-        }
-    }
-    return silent_switch_in(line, program_path);
+    // An empty line's program is its own path, which the search passes over unexamined: no need
+    // to look it up.
+    return silent_switch_in(platform::command_line(), {});
 }
 
 } // namespace kov

@@ -104,7 +104,6 @@ public:
 
     std::string_view text() const noexcept { return {data_, size_}; }
     std::size_t offset() const noexcept { return pos_; }
-    bool at_end() const noexcept { return pos_ == size_; }
 
     // Skips whitespace (space, tab, line feed, carriage return) and returns the next byte
     // without taking it, or -1 at the end of the text.

@@ -1,6 +1,7 @@
 #include "platform/file_store.hpp"
 
 #include "temporary_name.hpp"
+#include "write_all.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -43,17 +44,7 @@ public:
     }
 
     std::expected<void, SystemError> write(std::span<const std::byte> bytes) {
-        while (!bytes.empty()) {
-            const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-            if (written < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return std::unexpected(last_system_error("write"));
-            }
-            bytes = bytes.subspan(static_cast<std::size_t>(written));
-        }
-        return {};
+        return posix::write_all(fd_, bytes);
     }
 
     // Flushes and closes the file, then renames it over `target` in one step.

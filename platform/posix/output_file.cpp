@@ -1,5 +1,7 @@
 #include "platform/output_file.hpp"
 
+#include "write_all.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -18,20 +20,7 @@ std::expected<OutputFile, SystemError> OutputFile::create(const std::filesystem:
 }
 
 std::expected<void, SystemError> OutputFile::write_all(std::span<const std::byte> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(static_cast<int>(handle_), bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return std::unexpected(last_system_error("write"));
-        }
-        if (written == 0) {
-            return std::unexpected(SystemError{"write", EIO, system_message(EIO)});
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return {};
+    return posix::write_all(static_cast<int>(handle_), bytes);
 }
 
 void OutputFile::close() {

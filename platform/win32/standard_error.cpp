@@ -1,7 +1,9 @@
 #include "platform/standard_error.hpp"
 
 #include "platform/text.hpp"
+#include "write_all.hpp"
 
+#include <span>
 #include <windows.h>
 
 namespace platform {
@@ -46,22 +48,11 @@ std::expected<void, SystemError> write_console(HANDLE console, std::string_view 
 }
 
 std::expected<void, SystemError> write_file(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD chunk =
-            bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
-            if (GetLastError() == ERROR_INVALID_HANDLE) {
-                return {}; // an invalid handle counts as no standard error at all
-            }
-            return std::unexpected(last_system_error("WriteFile"));
-        }
-        if (written == 0) {
-            return std::unexpected(write_fault("WriteFile"));
-        }
-        bytes.remove_prefix(written);
+    auto written = win32::write_all(file, std::as_bytes(std::span(bytes)));
+    if (!written && written.error().code == ERROR_INVALID_HANDLE) {
+        return {}; // an invalid handle counts as no standard error at all
     }
-    return {};
+    return written;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "tls_settings.hpp"
 
+#include "certificate_verification.hpp"
+
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -23,6 +25,7 @@ CURLcode install_trust(CURL* /*easy*/, void* ssl_ctx, void* trust) {
     if (X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(context), X509_V_FLAG_PARTIAL_CHAIN) != 1) {
         return CURLE_SSL_CERTPROBLEM;
     }
+    use_certificate_verification(context);
     return CURLE_OK;
 }
 

@@ -54,6 +54,7 @@ class ConfigService:
     def stop(self):
         self.process.terminate()
         self.process.wait()
+        self.process.stdout.close()
 
     def request_lines(self) -> list[bytes]:
         """The request line and headers of every request so far, one list entry per head."""

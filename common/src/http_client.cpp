@@ -187,7 +187,7 @@ std::expected<HttpClient, ClientError> make_http_client(std::optional<std::strin
         return std::unexpected(error(ClientErrorKind::Builder, std::nullopt,
                                      platform::describe(system_roots.error())));
     }
-    auto trust = build_trust_store(extra_roots, *system_roots);
+    auto trust = build_trust_store(extra_roots, std::move(*system_roots));
     if (!trust) {
         return std::unexpected(std::move(trust.error()));
     }

@@ -2,6 +2,8 @@
 #include "http_response_state.hpp"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 namespace kov {
 namespace {
@@ -25,6 +27,22 @@ std::optional<std::uint64_t> parse_length(std::string_view text) {
 
 ClientError body_error(std::string cause) {
     return ClientError{ClientErrorKind::Body, std::nullopt, std::move(cause)};
+}
+
+std::string joined(std::vector<std::string> pieces) {
+    if (pieces.size() == 1) {
+        return std::move(pieces.front());
+    }
+    std::size_t size = 0;
+    for (const std::string& piece : pieces) {
+        size += piece.size();
+    }
+    std::string whole;
+    whole.reserve(size);
+    for (const std::string& piece : pieces) {
+        whole += piece;
+    }
+    return whole;
 }
 
 ClientError timed_out() {
@@ -128,15 +146,19 @@ std::expected<std::size_t, ClientError> HttpResponse::read(std::span<std::byte> 
 std::expected<std::string, ClientError>
 HttpResponse::read_to_end(std::chrono::steady_clock::time_point deadline) {
     http::Transfer& transfer = *state_->transfer;
-    std::string body;
+    // Gathered in pieces and joined once it is all here: growing one string would copy all that
+    // came before at every step, long enough to overrun the deadline on a large body.
+    std::vector<std::string> pieces;
     bool waited_before = false;
     for (;;) {
-        transfer.take_all(body);
+        if (transfer.buffered() > 0) {
+            transfer.take_all(pieces.emplace_back());
+        }
         if (transfer.finished() && transfer.buffered() == 0) {
             if (auto failure = transfer.failure()) {
                 return std::unexpected(body_error(std::move(*failure)));
             }
-            return body;
+            return joined(std::move(pieces));
         }
         // Nothing more at hand. A wait hands over what has arrived without looking at the clock,
         // so it is looked at here: else a body that keeps coming would never be cut off. The

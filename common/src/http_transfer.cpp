@@ -167,7 +167,7 @@ std::expected<void, ClientError> Transfer::configure(const Address& address,
     if (!ok) {
         return std::unexpected(builder_error("the HTTP library refused a setting"));
     }
-    if (auto tls = apply_tls_settings(h, client_->trust.store()); !tls) {
+    if (auto tls = apply_tls_settings(h, client_->trust); !tls) {
         return std::unexpected(builder_error(std::move(tls.error())));
     }
     return {};

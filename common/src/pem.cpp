@@ -72,18 +72,21 @@ std::expected<std::vector<unsigned char>, PemError> decode_base64(std::string_vi
     return out;
 }
 
-// The label of a BEGIN line, or nothing when its closing run of dashes is not exactly five long.
+// The label of a BEGIN line: the dashes at its end are counted backwards, passing over blanks and
+// line ends, and must be exactly five; the label ends at the first of them.
 std::expected<std::string_view, PemError> begin_label(std::string_view line) {
-    std::size_t end = line.size();
-    while (end > begin_prefix.size() &&
-           (line[end - 1] == ' ' || line[end - 1] == '\r' || line[end - 1] == '\n')) {
-        --end;
+    std::size_t count = 0;
+    std::size_t first_dash = line.size();
+    for (std::size_t at = line.size(); at > 0; --at) {
+        const char c = line[at - 1];
+        if (c == '-') {
+            ++count;
+            first_dash = at - 1;
+        } else if (c != ' ' && c != '\r' && c != '\n') {
+            break;
+        }
     }
-    std::size_t first_dash = end;
-    while (first_dash > begin_prefix.size() && line[first_dash - 1] == '-') {
-        --first_dash;
-    }
-    if (end - first_dash != dashes.size()) {
+    if (count != dashes.size()) {
         return std::unexpected(PemError{});
     }
     return line.substr(begin_prefix.size(), first_dash - begin_prefix.size());

@@ -1,5 +1,7 @@
 #include "tls_settings.hpp"
 
+#include "certificate_verification.hpp"
+
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -19,16 +21,17 @@ constexpr long TLS_VERSIONS =
 // of its own, also one that is not self-signed, hence the partial-chain flag.
 CURLcode install_trust(CURL* /*easy*/, void* ssl_ctx, void* trust) {
     auto* context = static_cast<SSL_CTX*>(ssl_ctx);
-    SSL_CTX_set1_cert_store(context, static_cast<X509_STORE*>(trust));
+    SSL_CTX_set1_cert_store(context, static_cast<const TrustStore*>(trust)->store());
     if (X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(context), X509_V_FLAG_PARTIAL_CHAIN) != 1) {
         return CURLE_SSL_CERTPROBLEM;
     }
+    use_certificate_verification(context);
     return CURLE_OK;
 }
 
 } // namespace
 
-std::expected<void, std::string> apply_tls_settings(CURL* h, X509_STORE* trust) {
+std::expected<void, std::string> apply_tls_settings(CURL* h, const TrustStore& trust) {
     bool ok = true;
     const auto set = [&](CURLoption option, auto value) {
         ok = ok && curl_easy_setopt(h, option, value) == CURLE_OK;
@@ -51,7 +54,7 @@ std::expected<void, std::string> apply_tls_settings(CURL* h, X509_STORE* trust) 
     set(CURLOPT_PROXY_CAINFO, static_cast<const char*>(nullptr));
     set(CURLOPT_PROXY_CAPATH, static_cast<const char*>(nullptr));
     set(CURLOPT_SSL_CTX_FUNCTION, &install_trust);
-    set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(trust));
+    set(CURLOPT_SSL_CTX_DATA, const_cast<void*>(static_cast<const void*>(&trust)));
     if (!ok) {
         return std::unexpected("the TLS layer refused a setting");
     }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <openssl/err.h>
 #include <openssl/x509.h>
 #include <set>
@@ -163,13 +164,19 @@ std::expected<SystemRoots, platform::SystemError> read_system_roots(const Enviro
 TrustStore::TrustStore() : store_(X509_STORE_new()) {}
 
 TrustStore::TrustStore(TrustStore&& other) noexcept
-    : store_(std::exchange(other.store_, nullptr)), anchors_(std::move(other.anchors_)) {}
+    : store_(std::exchange(other.store_, nullptr)), extra_(std::move(other.extra_)),
+      built_in_(std::move(other.built_in_)), system_(std::move(other.system_)),
+      later_system_(std::move(other.later_system_)), complete_(other.complete_) {}
 
 TrustStore& TrustStore::operator=(TrustStore&& other) noexcept {
     if (this != &other) {
         release();
         store_ = std::exchange(other.store_, nullptr);
-        anchors_ = std::move(other.anchors_);
+        extra_ = std::move(other.extra_);
+        built_in_ = std::move(other.built_in_);
+        system_ = std::move(other.system_);
+        later_system_ = std::move(other.later_system_);
+        complete_ = other.complete_;
     }
     return *this;
 }
@@ -179,29 +186,79 @@ TrustStore::~TrustStore() {
 }
 
 void TrustStore::release() noexcept {
-    for (X509* anchor : anchors_) {
-        X509_free(anchor);
+    for (auto* list : {&extra_, &built_in_, &system_}) {
+        for (X509* anchor : *list) {
+            X509_free(anchor);
+        }
+        list->clear();
     }
-    anchors_.clear();
+    later_system_.clear();
     X509_STORE_free(store_);
     store_ = nullptr;
 }
 
+namespace {
+
+// Takes ownership of `certificate`; false when the store will not hold it.
+bool add_to(X509_STORE* store, X509* certificate, std::vector<X509*>& anchors) {
+    if (X509_STORE_add_cert(store, certificate) != 1) {
+        X509_free(certificate);
+        return false;
+    }
+    anchors.push_back(certificate);
+    return true;
+}
+
+// One system root, skipped when the TLS layer refuses it.
+bool add_system_root(X509_STORE* store, const Der& der, std::vector<X509*>& anchors) {
+    Parsed parsed = parse_certificate(der);
+    if (parsed.certificate != nullptr && add_to(store, parsed.certificate, anchors)) {
+        return true;
+    }
+    ERR_clear_error();
+    return false;
+}
+
+} // namespace
+
+void TrustStore::complete() const {
+    if (complete_) {
+        return;
+    }
+    complete_ = true;
+    // The built-in set is known to decode: a test holds every anchor of it.
+    for (const BuiltInAnchor& anchor : webpki_roots()) {
+        Parsed parsed = parse_certificate(anchor.der);
+        if (parsed.certificate == nullptr || !add_to(store_, parsed.certificate, built_in_)) {
+            ERR_clear_error();
+        }
+    }
+    for (const Der& der : later_system_) {
+        add_system_root(store_, der, system_);
+    }
+    later_system_.clear();
+    later_system_.shrink_to_fit();
+}
+
+X509_STORE* TrustStore::store() const {
+    complete();
+    return store_;
+}
+
+std::vector<X509*> TrustStore::anchors() const {
+    complete();
+    std::vector<X509*> all = extra_;
+    all.insert(all.end(), built_in_.begin(), built_in_.end());
+    all.insert(all.end(), system_.begin(), system_.end());
+    return all;
+}
+
 std::expected<TrustStore, ClientError> build_trust_store(std::span<const Der> extra_roots,
-                                                         const SystemRoots& system_roots) {
+                                                         SystemRoots system_roots) {
     TrustStore trust;
     if (trust.store_ == nullptr) {
         return std::unexpected(ClientError{ClientErrorKind::Builder, {}, tls_error("no store")});
     }
-    // Takes ownership of `certificate`; false when the store will not hold it.
-    const auto add = [&trust](X509* certificate) {
-        if (X509_STORE_add_cert(trust.store_, certificate) != 1) {
-            X509_free(certificate);
-            return false;
-        }
-        trust.anchors_.push_back(certificate);
-        return true;
-    };
     const auto refusal = [](std::string cause) {
         return std::unexpected(ClientError{ClientErrorKind::Builder, {}, std::move(cause)});
     };
@@ -211,31 +268,19 @@ std::expected<TrustStore, ClientError> build_trust_store(std::span<const Der> ex
         if (parsed.certificate == nullptr) {
             return refusal(std::move(parsed.error));
         }
-        if (!add(parsed.certificate)) {
+        if (!add_to(trust.store_, parsed.certificate, trust.extra_)) {
             return refusal(tls_error("the certificate store refused a certificate"));
         }
     }
-    for (const BuiltInAnchor& anchor : webpki_roots()) {
-        Parsed parsed = parse_certificate(anchor.der);
-        if (parsed.certificate == nullptr) {
-            return refusal(std::string(anchor.name) + ": " + parsed.error);
-        }
-        if (!add(parsed.certificate)) {
-            return refusal(tls_error("the certificate store refused a certificate"));
-        }
+    // The build fails only when every system root is refused: once one is accepted, the others
+    // can wait until the store is needed.
+    auto& offered = system_roots.certificates;
+    auto next = offered.begin();
+    bool accepted = false;
+    while (next != offered.end() && !accepted) {
+        accepted = add_system_root(trust.store_, *next++, trust.system_);
     }
-    std::size_t accepted = 0;
-    std::size_t refused = 0;
-    for (const Der& der : system_roots.certificates) {
-        Parsed parsed = parse_certificate(der);
-        if (parsed.certificate != nullptr && add(parsed.certificate)) {
-            ++accepted;
-        } else {
-            ERR_clear_error();
-            ++refused;
-        }
-    }
-    if (accepted == 0 && refused > 0) {
+    if (!accepted && !offered.empty()) {
         if (system_roots.errors.empty()) {
             return refusal("zero valid certificates found in native root store");
         }
@@ -246,6 +291,8 @@ std::expected<TrustStore, ClientError> build_trust_store(std::span<const Der> ex
         }
         return refusal(std::move(cause));
     }
+    trust.later_system_.assign(std::make_move_iterator(next),
+                               std::make_move_iterator(offered.end()));
     return trust;
 }
 

@@ -145,6 +145,22 @@ TEST_F(ConfigAnswerTest, CutsOffASlowBodyAtTheDeadline) {
                           InstallerConfigResponse::Success{std::nullopt, std::string(3, 'x')}}));
 }
 
+// A body that keeps coming as fast as it is read: the whole-body deadline is kept within the
+// slack of one wait, however much has been gathered by then.
+TEST_F(ConfigAnswerTest, KeepsTheDeadlineWhileTheBodyKeepsComing) {
+    using std::chrono::steady_clock;
+    constexpr auto limit = 3s;
+    const auto with = client(limit);
+    auto response = with.get(url("/endless")).send();
+    ASSERT_TRUE(response) << kov::debug_form(response.error());
+    const auto start = steady_clock::now();
+    const Outcome got = kov::read_config_response(std::move(*response));
+    const auto took = steady_clock::now() - start;
+    EXPECT_EQ(got, std::unexpected(decode_error(std::string{kov::TIMED_OUT})));
+    EXPECT_GE(took, limit);
+    EXPECT_LT(took, limit + 200ms) << std::chrono::duration<double>(took).count() << " s";
+}
+
 TEST_F(ConfigAnswerTest, CarriesTheTransferFailureOfTheClient) {
     const auto with = client(5s);
     auto response = with.get(url("/short")).send();

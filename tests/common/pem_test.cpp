@@ -72,6 +72,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "-----BEGIN CERTIFICATE-----\nYWJj\n-----END CERTIFICATE-----\n"
                  "-----BEGIN SOMETHING ELSE-----\n!!\n-----END SOMETHING ELSE-----\n",
                  {bytes("abc")}},
+        // The dashes are counted backwards over blanks; the label ends at the first one counted.
+        Accepted{"DashesSplitByBlanks",
+                 "-----BEGIN CERTIFICATE-- - --  \r\nYWJj\n-----END CERTIFICATE-----\n",
+                 {bytes("abc")}},
+        Accepted{"BlankBeforeDashesBelongsToTheLabel",
+                 "-----BEGIN CERTIFICATE -----\nYWJj\n-----END CERTIFICATE -----\n"
+                 "-----BEGIN CERTIFICATE-----\nZGVm\n-----END CERTIFICATE-----\n",
+                 {bytes("def")}},
         Accepted{"EmptyLabel", "-----BEGIN -----\n!!\n-----END -----\n", {}},
         Accepted{"EndOfOtherLabelIsContent",
                  "-----BEGIN KEY-----\n-----END CERTIFICATE-----\n-----END KEY-----\n",
@@ -112,6 +120,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Only blanks and line ends are passed over after the dashes, not tabs.
         Refused{"TabAfterBeginDashes",
                 "-----BEGIN CERTIFICATE----- \t\nYWJj\n-----END CERTIFICATE-----\n"},
+        Refused{"DashesSplitByBlanksSixInAll",
+                "-----BEGIN CERTIFICATE- -----\nYWJj\n-----END CERTIFICATE-----\n"},
+        Refused{"TextAfterBeginDashes",
+                "-----BEGIN CERTIFICATE----- x\nYWJj\n-----END CERTIFICATE-----\n"},
+        Refused{"EndWithoutTheLabelsBlank",
+                "-----BEGIN CERTIFICATE -----\nYWJj\n-----END CERTIFICATE-----\n"},
         Refused{"NoDashes", "-----BEGIN CERTIFICATE\nYWJj\n-----END CERTIFICATE-----\n"},
         Refused{"BadBeginOfOtherLabel", "-----BEGIN KEY----\n-----END KEY-----\n"},
         Refused{"BadBeginInsideSection",

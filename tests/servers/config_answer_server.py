@@ -10,6 +10,7 @@ Routes (the query gives the values):
   /trickle?pieces=N&ms=M       a valid answer of N bytes, one byte every M ms
   /short                       an answer announced as 100 bytes; 10 arrive, then the
                                connection closes
+  /endless                     an answer that never ends, sent as fast as the client reads
 """
 
 from __future__ import annotations
@@ -47,6 +48,11 @@ def handle(conn) -> None:
         for byte in body:
             time.sleep(int(query["ms"]) / 1000)
             conn.sendall(bytes([byte]))
+    elif parsed.path == "/endless":
+        conn.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 1000000000000\r\n\r\n{"config":"')
+        piece = b"x" * 65536
+        while True:
+            conn.sendall(piece)
     elif parsed.path == "/short":
         conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + b'{"config":')
     else:

@@ -3,19 +3,22 @@
 head exactly as it arrived.
 
   config_service.py --answers FILE --log FILE [--until-stdin-closes]
+                    [--tls-cert FILE --tls-key FILE]
 
 FILE (answers) is a JSON object mapping a path (without the query) to its answer:
   {"/config": {"status": 200, "body": "{\\"config\\":\\"x\\"}"}}
 Other paths get 404. Serves on 127.0.0.1 at a free port, printed as the first line on standard
 output. Each request head (request line, header lines, blank line) is appended to the log file
 byte for byte; every answer closes its connection. With --until-stdin-closes the service ends
-when its standard input reaches its end, so it never outlives a test process that died.
+when its standard input reaches its end, so it never outlives a test process that died. With
+--tls-cert (the server certificate, then what it sends along) and --tls-key it speaks https.
 """
 
 import argparse
 import json
 import os
 import socketserver
+import ssl
 import sys
 import threading
 
@@ -25,6 +28,8 @@ def main() -> int:
     parser.add_argument("--answers", required=True)
     parser.add_argument("--log", required=True)
     parser.add_argument("--until-stdin-closes", action="store_true")
+    parser.add_argument("--tls-cert")
+    parser.add_argument("--tls-key")
     args = parser.parse_args()
 
     with open(args.answers, encoding="utf-8") as answers_file:
@@ -55,9 +60,23 @@ def main() -> int:
                              b"Content-Length: %d\r\nConnection: close\r\n\r\n" % (status, len(body))
                              + body)
 
+    tls = None
+    if args.tls_cert:
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(args.tls_cert, args.tls_key)
+
     class Server(socketserver.ThreadingTCPServer):
         daemon_threads = True
         allow_reuse_address = True
+
+        def finish_request(self, request, client_address):
+            # The handshake runs in the connection's own thread; a refused one ends it.
+            if tls is not None:
+                try:
+                    request = tls.wrap_socket(request, server_side=True)
+                except (ssl.SSLError, OSError):
+                    return
+            super().finish_request(request, client_address)
 
     server = Server(("127.0.0.1", 0), Handler)
     if args.until_stdin_closes:

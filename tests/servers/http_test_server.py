@@ -2,7 +2,8 @@
 """Loopback HTTP/1.1 server for the HTTP client's tests, well-behaved and not.
 
     http_test_server.py [--tls-dir DIR [--tls-hosts H,...] [--tls-min V] [--tls-max V]
-                         [--tls-ciphers C] [--key-type ec|rsa]]
+                         [--tls-ciphers C] [--key-type ec|rsa]
+                         [--tls-chain FILE --tls-key FILE]]
 
 Listens on 127.0.0.1 at a free port and prints one JSON line {"port": ..., "ca": ...}.
 Routes (the query gives the numbers):
@@ -191,7 +192,13 @@ def make_intermediate(directory: Path, root: tls_server.CertAuthority) -> tls_se
 def make_context(args) -> tuple[ssl.SSLContext, str]:
     hosts = tuple(args.tls_hosts.split(",")) if args.tls_hosts else tls_server.DEFAULT_HOSTS
     directory = Path(args.tls_dir)
-    if args.intermediate:
+    if args.tls_chain:
+        # Certificates the test made itself: the chain is printed as ca.
+        certs = tls_server.CertSet(
+            ca=tls_server.CertAuthority(cert=Path(args.tls_chain), key=Path(args.tls_key)),
+            server=tls_server.ServerCert(cert=Path(args.tls_chain), key=Path(args.tls_key),
+                                         chain=Path(args.tls_chain)))
+    elif args.intermediate:
         root = tls_server.make_ca(directory, key_type=args.key_type)
         issuer = make_intermediate(directory, root)
         server = tls_server.make_server_cert(directory, issuer, hosts, key_type=args.key_type)
@@ -218,6 +225,8 @@ def main() -> int:
     parser.add_argument("--tls-max", default="1.3")
     parser.add_argument("--tls-ciphers")
     parser.add_argument("--key-type", choices=("ec", "rsa"), default="ec")
+    parser.add_argument("--tls-chain", help="PEM file: the server certificate, then the chain")
+    parser.add_argument("--tls-key", help="the server certificate's key, with --tls-chain")
     parser.add_argument("--intermediate", action="store_true",
                         help="the server certificate comes from an intermediate CA, printed as ca")
     args = parser.parse_args()

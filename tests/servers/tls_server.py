@@ -20,6 +20,7 @@ import socket
 import ssl
 import subprocess
 import sys
+import time
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -64,24 +65,53 @@ def _key_args(key_type: str) -> list[str]:
     raise ValueError(f"unknown key type {key_type!r}")
 
 
+_CA_EXTENSIONS = ("basicConstraints=critical,CA:TRUE", "keyUsage=critical,keyCertSign,cRLSign",
+                  "subjectKeyIdentifier=hash")
+
+
 def make_ca(directory: Path, name: str = "ca", common_name: str = "Kovane Test CA",
-            key_type: str = "ec", days: int = 2) -> CertAuthority:
-    """Makes a self-signed CA certificate <name>.pem and key <name>.key in directory."""
+            key_type: str = "ec", days: int = 2, expired: bool = False) -> CertAuthority:
+    """Makes a self-signed CA certificate <name>.pem and key <name>.key in directory; an expired
+    one ended a year ago."""
     directory = Path(directory)
     directory.mkdir(parents=True, exist_ok=True)
     cert, key = directory / f"{name}.pem", directory / f"{name}.key"
+    if expired:
+        _make_expired_ca(directory, name, common_name, key_type)
+        return CertAuthority(cert=cert, key=key)
+    extensions = [arg for extension in _CA_EXTENSIONS for arg in ("-addext", extension)]
     _openssl("req", "-x509", *_key_args(key_type), "-nodes", "-keyout", str(key), "-out", str(cert),
-             "-days", str(days), "-subj", f"/CN={common_name}",
-             "-addext", "basicConstraints=critical,CA:TRUE",
-             "-addext", "keyUsage=critical,keyCertSign,cRLSign",
-             "-addext", "subjectKeyIdentifier=hash",
-             cwd=directory)
+             "-days", str(days), "-subj", f"/CN={common_name}", *extensions, cwd=directory)
     return CertAuthority(cert=cert, key=key)
 
 
+def _make_expired_ca(directory: Path, name: str, common_name: str, key_type: str) -> None:
+    # "req -x509" only counts days forward; "ca" takes any dates.
+    work = directory / f"{name}-ca-work"
+    work.mkdir()
+    (work / "index.txt").write_text("")
+    (work / "serial").write_text("01\n")
+    (work / "ca.cnf").write_text(
+        "[ca]\ndefault_ca = d\n[d]\ndatabase = index.txt\nnew_certs_dir = .\nserial = serial\n"
+        "default_md = sha256\npolicy = p\nunique_subject = no\n[p]\ncommonName = supplied\n")
+    (work / "ext").write_text("".join(extension + "\n" for extension in _CA_EXTENSIONS))
+    csr = work / "ca.csr"
+    _openssl("req", "-new", *_key_args(key_type), "-nodes", "-keyout",
+             str(directory / f"{name}.key"), "-out", str(csr), "-subj", f"/CN={common_name}",
+             cwd=work)
+    year_ago = time.gmtime(time.time() - 365 * 86400)
+    start = time.strftime("%Y%m%d000000Z", time.gmtime(time.time() - 2 * 365 * 86400))
+    _openssl("ca", "-batch", "-config", "ca.cnf", "-selfsign", "-keyfile",
+             str(directory / f"{name}.key"), "-in", str(csr), "-out", str(directory / f"{name}.pem"),
+             "-startdate", start, "-enddate", time.strftime("%Y%m%d000000Z", year_ago),
+             "-extfile", "ext", "-notext", cwd=work)
+
+
 def make_server_cert(directory: Path, ca: CertAuthority, hosts=DEFAULT_HOSTS, name: str = "server",
-                     key_type: str = "ec", days: int = 2) -> ServerCert:
-    """Makes a server certificate signed by ca, valid for hosts (IP addresses or DNS names)."""
+                     key_type: str = "ec", days: int = 2,
+                     common_name_only: bool = False) -> ServerCert:
+    """Makes a server certificate signed by ca, valid for hosts (IP addresses or DNS names); with
+    common_name_only the first host is only its common name, without subjectAltName."""
     directory = Path(directory)
     directory.mkdir(parents=True, exist_ok=True)
     cert, key, csr = directory / f"{name}.pem", directory / f"{name}.key", directory / f"{name}.csr"
@@ -99,7 +129,7 @@ def make_server_cert(directory: Path, ca: CertAuthority, hosts=DEFAULT_HOSTS, na
         "extendedKeyUsage=serverAuth\n"
         "subjectKeyIdentifier=hash\n"
         "authorityKeyIdentifier=keyid\n"
-        f"subjectAltName={','.join(alt_names)}\n")
+        + ("" if common_name_only else f"subjectAltName={','.join(alt_names)}\n"))
     _openssl("req", "-new", *_key_args(key_type), "-nodes", "-keyout", str(key), "-out", str(csr),
              "-subj", f"/CN={hosts[0]}", cwd=directory)
     _openssl("x509", "-req", "-in", str(csr), "-CA", str(ca.cert), "-CAkey", str(ca.key),

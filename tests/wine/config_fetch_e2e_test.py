@@ -14,12 +14,15 @@ import time
 import unittest
 from pathlib import Path
 
-from winehelp import quoted, run_windows
+from winehelp import FAST_FAIL_STATUS, quoted, run_windows
 
 import make_tagged_copy as tagging
 
 LAUNCHER = Path(os.environ["KOVANE_LAUNCHER"])
 SERVERS = Path(__file__).resolve().parents[1] / "servers"
+sys.path.insert(0, str(SERVERS))
+
+import tls_server  # noqa: E402
 
 CONFIG = '{"channel":"beta","note":"line\\nnext \u00fc"}'
 ERROR_TEXT = "Dienst nicht verf\u00fcgbar\nBitte sp\u00e4ter \u2603"
@@ -36,19 +39,22 @@ WINDOW_WAIT_S = 60
 class ConfigService:
     """tests/servers/config_service.py in the background, with its log of request heads."""
 
-    def __init__(self, work: Path):
+    def __init__(self, work: Path, tls: "tls_server.ServerCert | None" = None):
         answers = work / "answers.json"
         answers.write_text(json.dumps(ANSWERS), encoding="utf-8")
         self.log = work / "requests.log"
         self.log.write_bytes(b"")
+        arguments = ["--tls-cert", str(tls.cert), "--tls-key", str(tls.key)] if tls else []
         self.process = subprocess.Popen(
             [sys.executable, str(SERVERS / "config_service.py"), "--answers", str(answers),
-             "--log", str(self.log)], stdout=subprocess.PIPE, text=True)
-        self.origin = f"http://127.0.0.1:{self.process.stdout.readline().strip()}"
+             "--log", str(self.log), *arguments], stdout=subprocess.PIPE, text=True)
+        scheme = "https" if tls else "http"
+        self.origin = f"{scheme}://127.0.0.1:{self.process.stdout.readline().strip()}"
 
     def stop(self):
         self.process.terminate()
         self.process.wait()
+        self.process.stdout.close()
 
     def request_lines(self) -> list[bytes]:
         """The request line and headers of every request so far, one list entry per head."""
@@ -195,6 +201,56 @@ class ConfigDispatch(unittest.TestCase):
             result = self.run_launcher("/error", True, no_stderr=True)
             self.assertEqual((result.code, result.stderr), (1, b""), result)
         self.assertEqual(self.product_folders(), [])
+
+
+class HttpsConfigService(unittest.TestCase):
+    """The tag's `ca` roots against an https configuration service: a root counts for its name and
+    key, and the server's certificate names its host in subjectAltName or not at all."""
+
+    def setUp(self):
+        self.work = Path(tempfile.mkdtemp())
+        self.prefix = self.work / "prefix"
+        self.service = None
+
+    def tearDown(self):
+        if self.service is not None:
+            self.service.stop()
+        shutil.rmtree(self.work)
+
+    def run_with(self, root: "tls_server.CertAuthority", server: "tls_server.ServerCert"):
+        self.service = ConfigService(self.work, tls=server)
+        tag = json.dumps({"config_url": self.service.origin + "/config",
+                          "installer_url": self.service.origin + "/setup.exe",
+                          "ca": root.cert.read_text()}).encode()
+        launcher = self.work / "launcher.exe"
+        tagging.make_tagged_copy(LAUNCHER, launcher, tag, self.work / "signing")
+        return run_windows(quoted(launcher) + " /S", prefix=self.prefix)
+
+    def stored_config(self) -> bytes | None:
+        found = list(self.prefix.glob(
+            "drive_c/users/*/AppData/Roaming/kovane-console/installer_config.json"))
+        return found[0].read_bytes() if found else None
+
+    def test_expired_root_in_the_tag_is_an_anchor(self):
+        root = tls_server.make_ca(self.work / "certs", expired=True)
+        result = self.run_with(root, tls_server.make_server_cert(self.work / "certs", root))
+        self.assertEqual(self.stored_config(), CONFIG.encode("utf-8"), result)
+        # The run goes on to the download from the same service.
+        heads = self.service.request_lines()
+        self.assertTrue(any(head.startswith(b"GET /setup.exe ") for head in heads), result)
+
+    def test_server_named_by_its_common_name_alone_ends_the_run(self):
+        root = tls_server.make_ca(self.work / "certs")
+        server = tls_server.make_server_cert(self.work / "certs", root, common_name_only=True)
+        result = self.run_with(root, server)
+        self.assertEqual(result.code, FAST_FAIL_STATUS, result)
+        self.assertRegex(result.stderr,
+                         rb'^fatal error at common/src/config_fetch\.cpp:\d+:\d+: ClientError '
+                         rb'\{ kind: Request, url: "' + re.escape(self.service.origin.encode())
+                         + rb'/config\?is_silent_mode_requested=true", cause: "[^"\n]*'
+                         rb'hostname mismatch[^"\n]*" \}\n$')
+        self.assertIsNone(self.stored_config())
+        self.assertEqual(self.service.request_lines(), [])
 
 
 if __name__ == "__main__":

@@ -34,7 +34,9 @@ struct SystemRoots {
 // The only failure is a stored certificate whose usages the system cannot report.
 std::expected<SystemRoots, platform::SystemError> read_system_roots(const EnvironmentLookup& env);
 
-// The trust anchors of the client, in the order they were added, and the store that holds them.
+// The trust anchors of the client and the store that holds them. The built-in set, and the system
+// roots after the first one the TLS layer accepts, are kept as bytes until the store is first
+// asked for: a run that never makes a TLS handshake never decodes them.
 class TrustStore {
 public:
     TrustStore(TrustStore&& other) noexcept;
@@ -43,23 +45,33 @@ public:
     TrustStore& operator=(const TrustStore&) = delete;
     ~TrustStore();
 
-    // Shared with every TLS context that trusts it (X509_STORE_up_ref to keep it).
-    X509_STORE* store() const { return store_; }
-    std::span<X509* const> anchors() const { return anchors_; }
+    // Every anchor in the store. Shared with every TLS context that trusts it
+    // (X509_STORE_up_ref to keep it).
+    X509_STORE* store() const;
+    // The anchors in the order of the set: the extra roots, the built-in set, the system roots.
+    std::vector<X509*> anchors() const;
 
 private:
     friend std::expected<TrustStore, ClientError> build_trust_store(std::span<const Der>,
-                                                                    const SystemRoots&);
+                                                                    SystemRoots);
     TrustStore();
     void release() noexcept;
+    // Decodes what is still kept as bytes; a system root the TLS layer refuses is skipped.
+    void complete() const;
+
     X509_STORE* store_ = nullptr;
-    std::vector<X509*> anchors_;
+    std::vector<X509*> extra_;
+    mutable std::vector<X509*> built_in_;
+    mutable std::vector<X509*> system_;
+    mutable std::vector<Der> later_system_;
+    mutable bool complete_ = false;
 };
 
 // The extra roots in order (each must be a certificate the TLS layer accepts), then the built-in
 // set, then the system roots that the TLS layer accepts. Fails with a `Builder` error when an
-// extra root is refused, or when system roots were offered and every one was refused.
+// extra root is refused, or when system roots were offered and every one was refused: the
+// system roots are decoded here up to the first one accepted, the rest when the store is needed.
 std::expected<TrustStore, ClientError> build_trust_store(std::span<const Der> extra_roots,
-                                                         const SystemRoots& system_roots);
+                                                         SystemRoots system_roots);
 
 } // namespace kov

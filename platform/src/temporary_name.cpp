@@ -4,8 +4,7 @@
 
 namespace platform {
 
-std::filesystem::path temporary_sibling(const std::filesystem::path& path,
-                                        std::random_device& random) {
+std::string temporary_suffix(std::random_device& random) {
     constexpr std::string_view letters =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::uniform_int_distribution<std::size_t> pick(0, letters.size() - 1);
@@ -14,8 +13,13 @@ std::filesystem::path temporary_sibling(const std::filesystem::path& path,
         suffix += letters[pick(random)];
     }
     suffix += ".tmp";
+    return suffix;
+}
+
+std::filesystem::path temporary_sibling(const std::filesystem::path& path,
+                                        std::random_device& random) {
     std::filesystem::path name = path;
-    name += suffix;
+    name += temporary_suffix(random);
     return name;
 }
 

@@ -2,11 +2,16 @@
 
 #include <filesystem>
 #include <random>
+#include <string>
 
 namespace platform {
 
-// A name for a new file beside `path`: its name, a dot, six random letters or digits and
-// ".tmp". The caller creates it exclusively and asks again when the name is taken.
+// What makes a temporary name out of a file's name: a dot, six random letters or digits and
+// ".tmp", all ASCII.
+std::string temporary_suffix(std::random_device& random);
+
+// A name for a new file beside `path`: its name followed by a temporary suffix. The caller
+// creates it exclusively and asks again when the name is taken.
 std::filesystem::path temporary_sibling(const std::filesystem::path& path,
                                         std::random_device& random);
 

@@ -33,6 +33,10 @@ ANSWERS = {
     "/error": {"status": 503, "body": json.dumps({"error": ERROR_TEXT})},
 }
 BOX_CAPTION = "Kovane Console"
+# tests/wine/config_holder.cpp: an earlier stored configuration, held open while the launcher runs.
+CONFIG_HOLDER = Path(os.environ["KOVANE_CONFIG_HOLDER"])
+EARLIER_CONFIG = b'{"channel":"earlier"}'
+FILE_ATTRIBUTE_HIDDEN = 0x2
 WINDOW_WAIT_S = 60
 
 
@@ -201,6 +205,91 @@ class ConfigDispatch(unittest.TestCase):
             result = self.run_launcher("/error", True, no_stderr=True)
             self.assertEqual((result.code, result.stderr), (1, b""), result)
         self.assertEqual(self.product_folders(), [])
+
+    def run_with_earlier_config(self, *options: str, change=None):
+        """Runs the silent launcher for /config through config_holder, which puts EARLIER_CONFIG
+        in place first and passes `options` on. `change`, when given, is called with the file's
+        path once it is in place and before the launcher starts. Returns the run's result and
+        the file's attributes after it."""
+        work = Path(tempfile.mkdtemp(dir=self.work))
+        earlier, line, report, marker = (work / name for name in
+                                         ("earlier.json", "line.txt", "report.txt", "go"))
+        earlier.write_bytes(EARLIER_CONFIG)
+        line.write_bytes((quoted(self.launchers["/config"]) + " /S").encode("utf-8"))
+        arguments = [quoted(CONFIG_HOLDER), quoted(earlier), quoted(line), quoted(report),
+                     *options]
+        if change is not None:
+            arguments += ["--wait-for", quoted(marker)]
+        outcome = {}
+
+        def run():
+            try:
+                outcome["result"] = run_windows(" ".join(arguments), prefix=self.prefix)
+            except BaseException as error:  # reported by the main thread
+                outcome["error"] = error
+
+        runner = threading.Thread(target=run)
+        runner.start()
+        deadline = time.monotonic() + WINDOW_WAIT_S
+        while change is not None and runner.is_alive() and time.monotonic() < deadline:
+            time.sleep(0.1)
+            if self.stored_config() == EARLIER_CONFIG:
+                change(self.config_path())
+                marker.touch()
+                break
+        runner.join(WINDOW_WAIT_S * 2)
+        if "error" in outcome:
+            raise outcome["error"]
+        self.assertIn("result", outcome, "the run did not end")
+        return outcome["result"], int(report.read_text()) if report.exists() else None
+
+    def config_path(self) -> Path:
+        [path] = self.prefix.glob(
+            "drive_c/users/*/AppData/Roaming/kovane-console/installer_config.json")
+        return path
+
+    def assert_only_the_config_file(self):
+        self.assertEqual([p.name for p in self.config_path().parent.iterdir()],
+                         ["installer_config.json"])
+
+    def test_configuration_held_open_with_read_write_sharing_is_stored(self):
+        result, _ = self.run_with_earlier_config("--share", "rw")
+        self.assert_went_on_to_the_setup_program(result)
+        self.assertEqual(self.stored_config(), CONFIG.encode("utf-8"))
+        self.assert_only_the_config_file()
+
+    def test_configuration_held_open_without_write_sharing_ends_the_run(self):
+        result, _ = self.run_with_earlier_config("--share", "r")
+        self.assertEqual(result.code, FAST_FAIL_STATUS, result)
+        self.assertRegex(result.stderr,
+                         rb"^fatal error at common/src/config_store\.cpp:\d+:\d+: CreateFileW "
+                         rb"failed: Sharing violation\. \(os error 32\)\n$")
+        self.assertEqual(self.stored_config(), EARLIER_CONFIG)
+        self.assert_only_the_config_file()
+        self.assertFalse(any(head.startswith(b"GET /setup.exe ") for head in self.new_heads()))
+
+    def test_hidden_configuration_stays_hidden(self):
+        result, attributes = self.run_with_earlier_config("--hidden")
+        self.assert_went_on_to_the_setup_program(result)
+        self.assertEqual(self.stored_config(), CONFIG.encode("utf-8"))
+        self.assertTrue(attributes & FILE_ATTRIBUTE_HIDDEN, attributes)
+        self.assert_only_the_config_file()
+
+    def test_configuration_that_is_a_link_stays_a_link(self):
+        # A Unix link inside the prefix, to a file outside it: Wine 8 cannot make file links.
+        real = Path(tempfile.mkdtemp(dir=self.work)) / "config.json"
+
+        def make_link(config: Path):
+            real.write_bytes(config.read_bytes())
+            config.unlink()
+            config.symlink_to(real)
+
+        result, _ = self.run_with_earlier_config(change=make_link)
+        self.assert_went_on_to_the_setup_program(result)
+        self.assertTrue(self.config_path().is_symlink())
+        self.assertEqual(real.read_bytes(), CONFIG.encode("utf-8"))
+        self.assert_only_the_config_file()
+        self.assertEqual([p.name for p in real.parent.iterdir()], ["config.json"])
 
 
 class HttpsConfigService(unittest.TestCase):

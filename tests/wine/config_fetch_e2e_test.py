@@ -194,6 +194,11 @@ class ConfigDispatch(unittest.TestCase):
             self.setUp()
             result = self.run_launcher("/error", True, no_stderr=True)
             self.assertEqual((result.code, result.stderr), (1, b""), result)
+        with self.subTest("console input"):
+            # Passes for a console, but the system refuses the write as an invalid handle.
+            self.setUp()
+            result = self.run_launcher("/error", True, stderr_console_input=True, display=True)
+            self.assertEqual((result.code, result.stderr), (1, b""), result)
         self.assertEqual(self.product_folders(), [])
 
 

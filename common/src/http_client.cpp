@@ -2,6 +2,7 @@
 
 #include "http_address.hpp"
 #include "http_headers.hpp"
+#include "http_library.hpp"
 #include "http_response_state.hpp"
 #include "http_session.hpp"
 #include "http_transfer.hpp"
@@ -178,7 +179,7 @@ std::expected<HttpClient, ClientError> make_http_client(std::optional<std::strin
         }
         extra_roots = std::move(*certificates);
     }
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    if (!http::start_library()) {
         return std::unexpected(
             error(ClientErrorKind::Builder, std::nullopt, "the HTTP library did not start"));
     }

@@ -2,8 +2,8 @@
 
 #include "kov/config_fetch.hpp"
 #include "kov/fail_fast.hpp"
+#include "kov/process_exit.hpp"
 #include "kov/setup_download.hpp"
-#include "platform/process.hpp"
 #include "platform/standard_error.hpp"
 
 namespace kov {
@@ -21,20 +21,20 @@ void report_server_error(const std::string& text) {
 
 void dispatch(bool silent_mode, const std::optional<InstallerTag>& tag, const HttpClient& client) {
     if (!tag) {
-        platform::exit_process(download_and_run_setup(silent_mode, tag, client));
+        exit_process(download_and_run_setup(silent_mode, tag, client));
     }
     // Never released: the process exit ends the run with the outcome still alive.
     const ConfigFetchOutcome outcome = fetch_installer_config(silent_mode, tag->config_url, client);
     switch (outcome.kind) {
     case ConfigFetchOutcome::Kind::Stored:
-        platform::exit_process(download_and_run_setup(silent_mode, tag, client));
+        exit_process(download_and_run_setup(silent_mode, tag, client));
     case ConfigFetchOutcome::Kind::Declined:
-        platform::exit_process(EXIT_NOT_INSTALLED);
+        exit_process(EXIT_NOT_INSTALLED);
     case ConfigFetchOutcome::Kind::ServerError:
         if (silent_mode) {
             report_server_error(outcome.error_text);
         }
-        platform::exit_process(EXIT_NOT_INSTALLED);
+        exit_process(EXIT_NOT_INSTALLED);
     }
     fail_fast("unknown configuration outcome");
 }

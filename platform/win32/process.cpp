@@ -43,8 +43,11 @@ std::expected<std::filesystem::path, SystemError> own_executable_path() {
     }
 }
 
-void exit_process(std::uint32_t code) {
+void exit_process(std::uint32_t code, void (*clean_up)()) {
     std::fflush(nullptr);
+    if (clean_up != nullptr) {
+        clean_up();
+    }
     ExitProcess(code);
 }
 

@@ -9,64 +9,79 @@
 namespace platform {
 namespace {
 
-// A write that succeeds without taking anything would otherwise be retried for ever.
-SystemError write_fault(std::string_view operation) {
-    return {operation, ERROR_WRITE_FAULT, system_message(ERROR_WRITE_FAULT)};
-}
+// A failed write without its message text: the failure report cannot allocate one.
+struct WriteFailure {
+    std::string_view operation;
+    DWORD code = ERROR_SUCCESS;
+};
 
 // The console takes UTF-16. The text is converted through a small buffer on the stack, so the
 // failure report of a failed allocation can still be written.
-std::expected<void, SystemError> write_console(HANDLE console, std::string_view utf8) {
+WriteFailure write_console(HANDLE console, std::string_view utf8) noexcept {
     constexpr std::size_t capacity = 512;
     char16_t units[capacity];
     std::size_t used = 0;
-    const auto flush = [&]() -> std::expected<void, SystemError> {
+    const auto flush = [&]() -> DWORD {
         std::size_t done = 0;
         while (done < used) {
             DWORD written = 0;
             if (!WriteConsoleW(console, units + done, static_cast<DWORD>(used - done), &written,
                                nullptr)) {
-                return std::unexpected(last_system_error("WriteConsoleW"));
+                return GetLastError();
             }
             if (written == 0) {
-                return std::unexpected(write_fault("WriteConsoleW"));
+                // A write that succeeds without taking anything would otherwise be retried for
+                // ever.
+                return ERROR_WRITE_FAULT;
             }
             done += written;
         }
         used = 0;
-        return {};
+        return ERROR_SUCCESS;
     };
     while (!utf8.empty()) {
         used += static_cast<std::size_t>(encode_utf16(take_code_point(utf8), units + used));
         if (used + 2 > capacity) {
-            if (auto flushed = flush(); !flushed) {
-                return flushed;
+            if (const DWORD code = flush(); code != ERROR_SUCCESS) {
+                return {"WriteConsoleW", code};
             }
         }
     }
-    return flush();
+    return {"WriteConsoleW", flush()};
 }
 
-std::expected<void, SystemError> write_file(HANDLE file, std::string_view bytes) {
-    auto written = win32::write_all(file, std::as_bytes(std::span(bytes)));
-    if (!written && written.error().code == ERROR_INVALID_HANDLE) {
-        return {}; // an invalid handle counts as no standard error at all
-    }
-    return written;
-}
-
-} // namespace
-
-std::expected<void, SystemError> write_standard_error(std::string_view utf8) {
+WriteFailure write_to_standard_error(std::string_view utf8) noexcept {
     const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return {};
     }
     DWORD mode = 0;
-    if (GetConsoleMode(handle, &mode)) {
-        return write_console(handle, utf8);
+    WriteFailure failure =
+        GetConsoleMode(handle, &mode)
+            ? write_console(handle, utf8)
+            : WriteFailure{"WriteFile",
+                           win32::write_all_or_error(handle, std::as_bytes(std::span(utf8)))};
+    // An invalid handle counts as no standard error at all: a file handle the system does not
+    // know, or a console input handle, which GetConsoleMode accepts and WriteConsoleW refuses.
+    if (failure.code == ERROR_INVALID_HANDLE) {
+        failure.code = ERROR_SUCCESS;
     }
-    return write_file(handle, utf8);
+    return failure;
+}
+
+} // namespace
+
+std::uint32_t write_standard_error_code(std::string_view utf8) noexcept {
+    return write_to_standard_error(utf8).code;
+}
+
+std::expected<void, SystemError> write_standard_error(std::string_view utf8) {
+    const WriteFailure failure = write_to_standard_error(utf8);
+    if (failure.code != ERROR_SUCCESS) {
+        return std::unexpected(
+            SystemError{failure.operation, failure.code, system_message(failure.code)});
+    }
+    return {};
 }
 
 } // namespace platform

@@ -81,6 +81,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"MostNegativeHeaderOffset",
              with(tagged, [](Bytes& b) { put_u32(b, 60, static_cast<std::uint32_t>(INT_MIN)); }),
              std::nullopt},
+        // A bound taken in 32-bit signed arithmetic would wrap here and read far past the file.
+        Case{"HeaderOffsetNearTheLargest",
+             with(tagged, [](Bytes& b) { put_u32(b, 60, static_cast<std::uint32_t>(INT_MAX)); }),
+             std::nullopt},
+        Case{"HeaderBoundPastTwoGiB",
+             with(tagged,
+                  [](Bytes& b) { put_u32(b, 60, static_cast<std::uint32_t>(INT_MAX - 263)); }),
+             std::nullopt},
         Case{"HeadersEndTheFile", table_before_headers(tag_value(TEXT), 0), std::string{TEXT}},
         Case{"HeadersOneBytePastTheFile", table_before_headers(tag_value(TEXT), 1), std::nullopt},
         Case{"NoPeSignature", with(tagged, [](Bytes& b) { b[PE_OFFSET + 2] = 1; }), std::nullopt},
@@ -91,6 +99,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Pe32MagicStillReadsTheSameEntry",
              with(tagged, [](Bytes& b) { put_u16(b, PE_OFFSET + 24, 0x10B); }), std::string{TEXT}},
         Case{"NoTableOffset", with(tagged, [](Bytes& b) { put_u32(b, PE_OFFSET + 168, 0); }),
+             std::nullopt},
+        // Read from offset 0, this table would hold the whole file and so the tag.
+        Case{"NoTableOffsetWithTheTagInRange",
+             with(tagged,
+                  [](Bytes& b) {
+                      put_u32(b, PE_OFFSET + 168, 0);
+                      put_u32(b, PE_OFFSET + 172, static_cast<std::uint32_t>(b.size()));
+                  }),
              std::nullopt},
         Case{"EmptyTable", with(tagged, [](Bytes& b) { put_u32(b, PE_OFFSET + 172, 0); }),
              std::nullopt},
@@ -138,6 +154,9 @@ INSTANTIATE_TEST_SUITE_P(
              std::nullopt},
         Case{"MarkerEndsTable", pe_with_table(marker_then({})), std::nullopt},
         Case{"Length0x80", pe_with_table(marker_then({0x80, 'x', 0})), std::nullopt},
+        // Taken as a short form, 0x80 would announce exactly this 128-byte value.
+        Case{"Length0x80WithA128ByteValue",
+             pe_with_table(concat({marker_then({0x80}), Bytes(127, 'x'), Bytes{0}})), std::nullopt},
         Case{"Length0x83", pe_with_table(marker_then({0x83, 0, 0, 2, 'x', 0})), std::nullopt},
         Case{"Length0xFF", pe_with_table(marker_then({0xFF, 'x', 0})), std::nullopt},
         Case{"Length0x81EndsTable", pe_with_table(marker_then({0x81})), std::nullopt},

@@ -1,10 +1,26 @@
+#include "kov/fail_fast.hpp"
+
+#include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <new>
+#include <unistd.h>
 
 // The sanitizer's allocator would otherwise end the process itself on an impossible size.
 extern "C" const char* __asan_default_options() {
     return "allocator_may_return_null=1";
+}
+
+namespace {
+// Set in a death test's child: from then on every malloc of the allocation hook fails.
+bool heap_exhausted = false;
+} // namespace
+
+// The build links this test with --wrap=malloc: the hook's malloc comes here.
+extern "C" void* __real_malloc(std::size_t size);
+extern "C" void* __wrap_malloc(std::size_t size) {
+    return heap_exhausted ? nullptr : __real_malloc(size);
 }
 
 namespace {
@@ -20,6 +36,36 @@ TEST(OperatorNewDeathTest, ReportsTheRequestedSize) {
     volatile std::size_t largest = SIZE_MAX;
     EXPECT_DEATH((void)::operator new (largest, std::align_val_t{64}),
                  "memory allocation of 18446744073709551615 bytes failed");
+}
+
+// With the heap gone and no standard error, the report's failed write must not build a message
+// text: that allocation would fail too and report again, until the stack overflows.
+TEST(OperatorNewDeathTest, FailedReportAllocatesNothing) {
+    EXPECT_EXIT(
+        {
+            close(STDERR_FILENO);
+            heap_exhausted = true;
+            (void)::operator new(16);
+        },
+        testing::KilledBySignal(SIGABRT), "");
+}
+
+// A system or COM error's report is written as it stands, without building its text first.
+TEST(OperatorNewDeathTest, ErrorReportsNeedNoHeap) {
+    const platform::SystemError system{"CreateFileW", 32, "The file is in use by another process."};
+    EXPECT_DEATH(
+        {
+            heap_exhausted = true;
+            kov::fail_fast(system);
+        },
+        ": CreateFileW failed: The file is in use by another process\\. \\(os error 32\\)\n$");
+    const platform::ComError com{"CoCreateInstance", 0x80040154, "Class not registered."};
+    EXPECT_DEATH(
+        {
+            heap_exhausted = true;
+            kov::fail_fast(com);
+        },
+        ": CoCreateInstance failed: Class not registered\\. \\(HRESULT 0x80040154\\)\n$");
 }
 
 TEST(OperatorNew, ServesOrdinaryAndAlignedRequests) {

@@ -182,6 +182,27 @@ TEST(WriteStandardError, WritesUtf16ToAConsole) {
     FreeConsole();
 }
 
+// A console input handle passes for a console, but the system refuses to write to it as an
+// invalid handle: the text is dropped, as for any handle the system reports as invalid.
+TEST(WriteStandardError, DropsTextForAConsoleInputHandle) {
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole()) << GetLastError();
+    const HANDLE input =
+        CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(input, INVALID_HANDLE_VALUE);
+    DWORD mode = 0;
+    ASSERT_TRUE(GetConsoleMode(input, &mode)) << GetLastError();
+    {
+        const StandardErrorRedirect redirect(input);
+        const auto written = platform::write_standard_error("dropped");
+        EXPECT_TRUE(written) << written.error().operation << " " << written.error().code;
+        EXPECT_EQ(platform::write_standard_error_code("dropped"), 0u);
+    }
+    CloseHandle(input);
+    FreeConsole();
+}
+
 // Wine 8 makes neither directory links nor junctions (CreateSymbolicLinkW is a stub that makes
 // nothing, FSCTL_SET_REPARSE_POINT fails), so links are tested on Linux only.
 TEST(RemoveTree, DeletesATreeLongerThanMaxPathWithReadOnlyEntries) {

@@ -1,11 +1,11 @@
 // Starts a Windows command line exactly as given and records the child's whole 32-bit exit code,
 // which Wine would otherwise cut to its low 8 bits on the way to Unix.
 //
-//   exit_code_runner COMMAND_LINE_FILE RESULT_FILE [--no-stderr]
+//   exit_code_runner COMMAND_LINE_FILE RESULT_FILE [--no-stderr | --stderr-console-input]
 //
 // COMMAND_LINE_FILE holds the child's command line in UTF-8; RESULT_FILE receives the exit code
 // in decimal. The child inherits the runner's standard handles (standard error left out with
-// --no-stderr).
+// --no-stderr, or the console's input handle in its place with --stderr-console-input).
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -33,6 +33,30 @@ HANDLE inheritable(DWORD which) {
     return copy;
 }
 
+// The console's input handle, which passes for a console but takes no output; a console is
+// made first when the runner has none that it can open.
+HANDLE console_input() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const auto open = [&] {
+        return CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    };
+    HANDLE input = open();
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) {
+        // Started without a console of its own (under Wine from a pipe, say): make one.
+        FreeConsole();
+        if (!AllocConsole()) {
+            return nullptr;
+        }
+        input = open();
+    }
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) {
+        return nullptr;
+    }
+    return input;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -42,14 +66,21 @@ int wmain(int argc, wchar_t** argv) {
     std::ifstream in(argv[1], std::ios::binary);
     std::wstring command_line =
         widen({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
-    const bool no_stderr = argc > 3 && std::wstring(argv[3]) == L"--no-stderr";
+    const std::wstring option = argc > 3 ? argv[3] : L"";
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = inheritable(STD_INPUT_HANDLE);
     startup.hStdOutput = inheritable(STD_OUTPUT_HANDLE);
-    startup.hStdError = no_stderr ? nullptr : inheritable(STD_ERROR_HANDLE);
+    if (option == L"--stderr-console-input") {
+        startup.hStdError = console_input();
+        if (startup.hStdError == nullptr) {
+            return 6;
+        }
+    } else {
+        startup.hStdError = option == L"--no-stderr" ? nullptr : inheritable(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
                         CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &process)) {

@@ -18,6 +18,7 @@ LAUNCHER = Path(os.environ["KOVANE_LAUNCHER"])
 SILENT_PROBE = Path(os.environ["KOVANE_SILENT_PROBE"])
 STDERR_PROBE = Path(os.environ["KOVANE_STDERR_PROBE"])
 EXIT_PROBE = Path(os.environ["KOVANE_EXIT_PROBE"])
+SOCKETS_EXIT_PROBE = Path(os.environ["KOVANE_SOCKETS_EXIT_PROBE"])
 
 
 SERVERS = Path(__file__).resolve().parents[1] / "servers"
@@ -152,6 +153,14 @@ class ProcessExit(unittest.TestCase):
         for code in (0, 1, 0xFFFFFFFF, 0xC0000005, 0x12345678):
             with self.subTest(code=hex(code)):
                 self.assertEqual(run_windows(f"{quoted(EXIT_PROBE)} {code:x}").code, code)
+
+    def test_sockets_layer_is_shut_down(self):
+        # The HTTP client starts the sockets layer; the exit shuts it down before ExitProcess.
+        with tempfile.TemporaryDirectory() as work:
+            seen = Path(work, "sockets.txt")
+            result = run_windows(f"{quoted(SOCKETS_EXIT_PROBE)} {quoted(seen)}")
+            self.assertEqual(result.code, 0, result)
+            self.assertEqual(seen.read_text(), "shut down")
 
 
 class StandardError(unittest.TestCase):

@@ -5,8 +5,8 @@
 // probe makes that its TMP, so that a test can see its temporary folder.
 //
 //   setup_download_probe.exe [/S] URL
+#include "kov/process_exit.hpp"
 #include "kov/setup_download.hpp"
-#include "platform/process.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -26,5 +26,5 @@ int main(int argc, char** argv) {
     const kov::HttpClient client = kov::build_http_client(std::nullopt);
     const std::optional<kov::InstallerTag> tag{
         kov::InstallerTag{std::nullopt, "", std::string(argv[argc - 1])}};
-    platform::exit_process(kov::download_and_run_setup(silent_mode, tag, client));
+    kov::exit_process(kov::download_and_run_setup(silent_mode, tag, client));
 }

@@ -31,11 +31,13 @@ class Result:
         return f"Result(code={self.code:#x}, stderr={self.stderr!r})"
 
 
-def run_windows(command_line: str, *, stderr=subprocess.PIPE, no_stderr=False, display=False,
-                env=None, prefix=None, timeout=120) -> Result:
+def run_windows(command_line: str, *, stderr=subprocess.PIPE, no_stderr=False,
+                stderr_console_input=False, display=False, env=None, prefix=None,
+                timeout=120) -> Result:
     """Starts `command_line` exactly as given (CreateProcessW) and returns its 32-bit exit code.
 
-    `stderr` may be a file object: the child's standard error then goes there. With `prefix` (a
+    `stderr` may be a file object: the child's standard error then goes there. With
+    `stderr_console_input` the child's standard error is the console's input handle. With `prefix` (a
     path that does not exist yet) the run's Wine prefix is made there and left for the caller."""
     with tempfile.TemporaryDirectory() as work:
         line_file = Path(work, "command_line.txt")
@@ -51,6 +53,8 @@ def run_windows(command_line: str, *, stderr=subprocess.PIPE, no_stderr=False, d
         argv += [EXIT_CODE_RUNNER, windows_path(line_file), windows_path(result_file)]
         if no_stderr:
             argv.append("--no-stderr")
+        elif stderr_console_input:
+            argv.append("--stderr-console-input")
         done = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=stderr, timeout=timeout)
         if done.returncode != 0 or not result_file.exists():

@@ -18,8 +18,9 @@ std::u16string command_line();
 // The full path of the running program's own file, however long.
 std::expected<std::filesystem::path, SystemError> own_executable_path();
 
-// Flushes the C runtime's buffered output and ends the process with all 32 bits of `code`.
-[[noreturn]] void exit_process(std::uint32_t code);
+// Flushes the C runtime's buffered output, runs `clean_up` when given (the HTTP layer's
+// shutdown), and ends the process with all 32 bits of `code`.
+[[noreturn]] void exit_process(std::uint32_t code, void (*clean_up)() = nullptr);
 
 // The system's fast-fail request for a fatal application exit (code 7): the parent sees
 // the status 0xC0000409. Nothing is cleaned up.

@@ -38,8 +38,7 @@ bool Address::is_http_or_https() const {
 }
 
 std::optional<Address::Credentials> Address::take_credentials() {
-    Credentials credentials{url::percent_decode(url_.username),
-                            url::percent_decode(url_.password)};
+    Credentials credentials{url::percent_decode(url_.username), url::percent_decode(url_.password)};
     url_.username.clear();
     url_.password.clear();
     if (credentials.user.empty() && credentials.password.empty()) {

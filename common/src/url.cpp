@@ -160,8 +160,23 @@ bool starts_with_windows_drive_letter(std::string_view s) {
 
 bool is_forbidden_host(char c) {
     switch (c) {
-    case '\0': case '\t': case '\n': case '\r': case ' ': case '#': case '/': case ':':
-    case '<': case '>': case '?': case '@': case '[': case '\\': case ']': case '^': case '|':
+    case '\0':
+    case '\t':
+    case '\n':
+    case '\r':
+    case ' ':
+    case '#':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '@':
+    case '[':
+    case '\\':
+    case ']':
+    case '^':
+    case '|':
         return true;
     default:
         return false;
@@ -745,8 +760,8 @@ std::expected<void, std::string_view> Parser::step(char c, bool eof) {
                     }
                 }
                 const auto value = static_cast<std::uint16_t>(port);
-                url_.port = default_port(url_.scheme) == value ? std::nullopt
-                                                                : std::optional(value);
+                url_.port =
+                    default_port(url_.scheme) == value ? std::nullopt : std::optional(value);
                 buffer_.clear();
             }
             state_ = State::PathStart;

@@ -12,7 +12,7 @@
 namespace kov::url {
 
 struct Url {
-    std::string scheme; // ASCII lower case, without the ":"
+    std::string scheme;   // ASCII lower case, without the ":"
     std::string username; // percent-encoded
     std::string password; // percent-encoded
     // The serialized host: a domain in ASCII, a dotted IPv4 address, "[" IPv6 "]", an opaque

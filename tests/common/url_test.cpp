@@ -74,8 +74,7 @@ void expect_components(const kov::url::Url& url, const Expected& e) {
     EXPECT_EQ(port, e.port);
     EXPECT_EQ(url.path, e.pathname);
     EXPECT_EQ(url.query && !url.query->empty() ? "?" + *url.query : std::string(), e.search);
-    EXPECT_EQ(url.fragment && !url.fragment->empty() ? "#" + *url.fragment : std::string(),
-              e.hash);
+    EXPECT_EQ(url.fragment && !url.fragment->empty() ? "#" + *url.fragment : std::string(), e.hash);
 }
 
 TEST(UrlConformance, EveryCaseOfTheDataParsesAsExpected) {

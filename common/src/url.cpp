@@ -1,6 +1,7 @@
 #include "url.hpp"
 
 #include "idna.hpp"
+#include "platform/text.hpp"
 
 #include <array>
 #include <charconv>
@@ -89,47 +90,6 @@ char lower(char c) {
 bool is_special_scheme(std::string_view scheme) {
     return scheme == "http" || scheme == "https" || scheme == "ws" || scheme == "wss" ||
            scheme == "ftp" || scheme == "file";
-}
-
-bool is_valid_utf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        std::uint32_t cp = 0;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        if (b >= 0xC2 && b <= 0xDF) {
-            extra = 1;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            extra = 2;
-            cp = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            extra = 3;
-            cp = b & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (next & 0x3F);
-        }
-        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
 }
 
 bool is_single_dot(std::string_view s) {
@@ -442,7 +402,7 @@ std::expected<std::string, std::string_view> parse_host(std::string_view input, 
     }
     const std::string domain = percent_decode(input);
     // Bytes that are no UTF-8 decode to U+FFFD, which no domain may hold.
-    if (!is_valid_utf8(domain)) {
+    if (!platform::is_valid_utf8(domain)) {
         return std::unexpected(INVALID_IDNA);
     }
     auto ascii = domain_to_ascii(domain);
@@ -972,7 +932,7 @@ std::string Url::href(bool exclude_fragment) const {
 }
 
 std::expected<Url, std::string_view> parse(std::string_view input, const Url* base) {
-    if (!is_valid_utf8(input)) {
+    if (!platform::is_valid_utf8(input)) {
         return std::unexpected(INVALID_UTF8);
     }
     const std::string text = preprocess(input);

@@ -1,5 +1,5 @@
-# kov_curl_stack: libcurl with OpenSSL and nghttp2 (and libidn2 natively) for
-# the current build.
+# kov_curl_stack: libcurl with OpenSSL and nghttp2, and libidn2, for the
+# current build.
 #
 # Native builds use Debian's -dev packages. Windows builds link the static
 # libraries that tools/install-deps.sh builds into its cache; the prefix is
@@ -14,12 +14,14 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     set(_kov_default_prefix "/var/cache/kovane-deps/mingw")
   endif()
   set(KOVANE_MINGW_PREFIX "${_kov_default_prefix}" CACHE PATH
-      "Prefix with the static mingw-w64 builds of curl, nghttp2 and OpenSSL")
+      "Prefix with the static mingw-w64 builds of curl, nghttp2, OpenSSL and libidn2")
   unset(_kov_default_prefix)
 
   set(_kov_missing "")
   foreach(_kov_file IN ITEMS include/curl/curl.h include/nghttp2/nghttp2.h include/openssl/ssl.h
-                             lib/libcurl.a lib/libnghttp2.a lib/libssl.a lib/libcrypto.a)
+                             include/idn2.h
+                             lib/libcurl.a lib/libnghttp2.a lib/libssl.a lib/libcrypto.a
+                             lib/libidn2.a)
     if(NOT EXISTS "${KOVANE_MINGW_PREFIX}/${_kov_file}")
       list(APPEND _kov_missing "${_kov_file}")
     endif()
@@ -27,7 +29,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
   if(_kov_missing)
     list(JOIN _kov_missing ", " _kov_missing)
     message(FATAL_ERROR
-      "The Windows build of curl, nghttp2 and OpenSSL is missing from KOVANE_MINGW_PREFIX="
+      "The Windows build of curl, nghttp2, OpenSSL and libidn2 is missing from KOVANE_MINGW_PREFIX="
       "${KOVANE_MINGW_PREFIX} (no ${_kov_missing}).\n"
       "Build it with (as root):  tools/install-deps.sh\n"
       "or point -DKOVANE_MINGW_PREFIX=... (or KOVANE_DEPS_CACHE) at an existing one.")
@@ -65,8 +67,15 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     # advapi32: the Windows crypto API behind NTLM.
     INTERFACE_LINK_LIBRARIES "kovane::nghttp2;kovane::ssl;kovane::crypto;normaliz;ws2_32;crypt32;bcrypt;advapi32")
 
+  # The URL parser's domain to ASCII; libunistring is inside.
+  add_library(kovane::idn2 STATIC IMPORTED GLOBAL)
+  set_target_properties(kovane::idn2 PROPERTIES
+    IMPORTED_LOCATION "${KOVANE_MINGW_PREFIX}/lib/libidn2.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${KOVANE_MINGW_PREFIX}/include")
+
   add_library(kov_curl_stack INTERFACE)
-  target_link_libraries(kov_curl_stack INTERFACE kovane::curl kovane::nghttp2 kovane::ssl kovane::crypto)
+  target_link_libraries(kov_curl_stack INTERFACE kovane::curl kovane::nghttp2 kovane::ssl kovane::crypto
+                                                 kovane::idn2)
 else()
   find_package(PkgConfig REQUIRED)
   find_package(OpenSSL 3.0 REQUIRED)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build and the tests need, then builds static
-# OpenSSL, nghttp2 and curl for x86_64-w64-mingw32 from Debian's own source
+# OpenSSL, nghttp2, curl and libidn2 for x86_64-w64-mingw32 from Debian's own source
 # packages into a cache outside the checkout. Run as root (installing packages
 # and the default cache need it); safe to run again: the packages are skipped
 # when present and the build is reused while this script is unchanged.
@@ -370,6 +370,24 @@ build_curl() {
 	cmake --install "$WORK/build/curl"
 }
 
+# libidn2 for the URL parser's domain to ASCII (UTS #46), with the copy of
+# libunistring that its source ships, so that both builds give the same answers.
+# Only the library is built: the command-line tool and the documentation are
+# not needed.
+build_libidn2() {
+	local src="$WORK/src/libidn2" bld="$WORK/build/libidn2"
+	mkdir -p "$bld"
+	(cd "$bld" && "$src/configure" --host="$MINGW_HOST" CC="$MINGW_HOST-gcc-posix" \
+		--prefix="$PARTIAL" --libdir="$PARTIAL/lib" \
+		--disable-shared --enable-static --disable-doc --disable-gtk-doc --disable-nls \
+		--disable-valgrind-tests --with-included-libunistring --without-libiconv-prefix)
+	local dir
+	for dir in gl unistring lib; do
+		make -C "$bld/$dir" -j"$JOBS"
+	done
+	make -C "$bld/lib" install
+}
+
 # Links a small Windows program against the new prefix, with the libraries in
 # the order cmake/curl_stack.cmake uses, so that a prefix that cannot link is
 # never marked complete.
@@ -445,7 +463,7 @@ build_mingw_stack() {
 	local start=$SECONDS
 	run_logged "apt-get update (private source list)" apt-get "${APT_OPTS[@]}" -q update
 	local pkg
-	for pkg in openssl nghttp2 curl; do fetch_source "$pkg"; done
+	for pkg in openssl nghttp2 curl libidn2; do fetch_source "$pkg"; done
 	local fetched=$SECONDS
 
 	write_toolchain
@@ -454,6 +472,7 @@ build_mingw_stack() {
 	run_logged "build openssl" build_openssl
 	run_logged "build nghttp2" build_nghttp2
 	run_logged "build curl" build_curl
+	run_logged "build libidn2" build_libidn2
 	run_logged "link check" link_check
 
 	fix_prefix_paths

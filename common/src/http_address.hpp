@@ -1,8 +1,9 @@
 #pragma once
 
-// Request addresses, held by curl's URL parser.
-#include "curl_handles.hpp"
+// Request addresses, parsed and serialized by the URL Standard's rules (url.hpp). curl only ever
+// sees the serialization.
 #include "kov/client_error.hpp"
+#include "url.hpp"
 
 #include <cstdint>
 #include <expected>
@@ -22,17 +23,18 @@ public:
     static std::expected<Address, ClientError> parse(std::string_view text);
 
     // `reference` (a Location value) resolved against this address; nothing when it does not
-    // resolve. The result may have any scheme.
+    // parse. The result may have any scheme.
     std::optional<Address> resolve(std::string_view reference) const;
 
     // The whole address, fragment included.
-    std::string text() const;
+    std::string text() const { return url_.href(); }
     // The address as sent: without its fragment.
-    std::string request_target() const;
+    std::string request_target() const { return url_.href(true); }
 
     // Lower case, as the parser keeps it.
-    std::string scheme() const;
-    std::string host() const;
+    const std::string& scheme() const { return url_.scheme; }
+    // The serialized host: a lower-case ASCII domain, a dotted IPv4 address or "[" IPv6 "]".
+    std::string host() const { return url_.host.value_or(""); }
     // The port, or the scheme's default one.
     std::optional<std::uint16_t> port() const;
     bool is_http_or_https() const;
@@ -45,26 +47,13 @@ public:
     // empty, else nothing.
     std::optional<Credentials> take_credentials();
 
-    // Appends one form-urlencoded pair to the query ("?" when there is none, "&" when it is not
-    // empty); the fragment stays where it is.
+    // Appends one form-urlencoded pair to the parsed query: "?" when there is none, "&" when it is
+    // not empty (even after a trailing "&"); the fragment stays after the query.
     void append_query_pair(std::string_view key, std::string_view value);
 
-    Address clone() const;
-
 private:
-    explicit Address(curl::Url handle) : handle_(std::move(handle)) {}
-    std::optional<std::string> part(CURLUPart which, unsigned flags = 0) const;
-    curl::Url handle_;
+    explicit Address(url::Url url) : url_(std::move(url)) {}
+    url::Url url_;
 };
-
-// Whether `reference` starts with a scheme of its own that is neither http nor https. Such text
-// names a target that must not be followed even where the parser cannot read the rest of it.
-bool has_foreign_scheme(std::string_view reference);
-
-// application/x-www-form-urlencoded bytes of `text`.
-std::string form_urlencode(std::string_view text);
-
-// "%41" and the like turned back into bytes; malformed escapes stay as they are.
-std::string percent_decode(std::string_view text);
 
 } // namespace kov::http

@@ -60,14 +60,6 @@ bool is_header_value(std::string_view value) {
     });
 }
 
-// Only text of visible ASCII characters is taken as a Location.
-bool is_visible_ascii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte == '\t' || (byte >= 0x20 && byte < 0x7F);
-    });
-}
-
 bool is_redirect(std::uint16_t status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -109,26 +101,24 @@ std::expected<std::optional<Address>, ClientError> redirect_target(const http::T
                                                                    std::size_t& addresses_left) {
     const std::uint16_t status = answer.status();
     const auto location = find_header(answer.headers(), "Location");
-    if (!is_redirect(status) || !location || !is_visible_ascii(*location)) {
+    if (!is_redirect(status) || !location) {
         return std::nullopt;
     }
+    // A Location that is no UTF-8 or does not parse leaves this answer the final one.
     auto target = current.resolve(*location);
-    // Text like "mailto:x" names a target curl's parser cannot read, but a target all the same.
-    const bool foreign = !target && http::has_foreign_scheme(*location);
-    if (!target && !foreign) {
+    if (!target) {
         return std::nullopt;
     }
-    if (target && !(current.scheme() == "https" && target->scheme() == "http")) {
+    if (!(current.scheme() == "https" && target->scheme() == "http")) {
         set_header(headers, "Referer", current.request_target());
     }
     if (++addresses_left >= MAX_ADDRESSES_LEFT) {
         return std::unexpected(
             error(ClientErrorKind::Redirect, current.text(), "too many redirects"));
     }
-    if (foreign || !target->is_http_or_https()) {
-        return std::unexpected(error(ClientErrorKind::Builder,
-                                     target ? target->text() : std::string(*location),
-                                     std::string(http::BAD_SCHEME)));
+    if (!target->is_http_or_https()) {
+        return std::unexpected(
+            error(ClientErrorKind::Builder, target->text(), std::string(http::BAD_SCHEME)));
     }
     if (status == 301 || status == 302 || status == 303) {
         remove_headers(headers,

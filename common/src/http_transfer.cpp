@@ -118,6 +118,9 @@ std::expected<void, ClientError> Transfer::configure(const Address& address,
     };
     set(CURLOPT_PRIVATE, static_cast<void*>(this));
     set(CURLOPT_URL, url_.c_str());
+    // The address goes out as serialized: its dot segments are resolved already, and curl must
+    // not squash anything further.
+    set(CURLOPT_PATH_AS_IS, 1L);
     set(CURLOPT_HTTPGET, 1L);
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_FOLLOWLOCATION, 0L);
@@ -151,7 +154,9 @@ std::expected<void, ClientError> Transfer::configure(const Address& address,
             return std::unexpected(std::move(proxy_address.error()));
         }
         const auto credentials = proxy_address->take_credentials();
-        proxy_ = proxy_address->request_target();
+        // The port always written: curl's own default for a proxy is 1080.
+        proxy_ = proxy_address->scheme() + "://" + proxy_address->host() + ":" +
+                 std::to_string(proxy_address->port().value_or(0));
         tunnel_ = address.scheme() == "https";
         set(CURLOPT_PROXY, proxy_.c_str());
         set(CURLOPT_HTTPPROXYTUNNEL, tunnel_ ? 1L : 0L);

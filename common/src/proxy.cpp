@@ -1,9 +1,8 @@
 #include "kov/proxy.hpp"
 
-#include "curl_handles.hpp"
 #include "http_headers.hpp"
 #include "platform/internet_settings.hpp"
-#include "platform/text.hpp"
+#include "url.hpp"
 
 #include <algorithm>
 #include <initializer_list>
@@ -43,38 +42,28 @@ std::string with_scheme(std::string_view address) {
 // The form the HTTP library takes, "scheme://[user:password@]host:port", or nothing when `value`
 // is no http or https proxy address with a host. The port is always written: curl's own default
 // for a proxy is 1080, where an address without one means the scheme's port. User information
-// counts only with a password, and stays percent-encoded: curl decodes it.
+// counts only with a password, and stays percent-encoded: curl decodes it. An IPv6 address with
+// a zone ("[fe80::1%25eth0]") is no address by the URL rules, so such a value cannot be used.
 std::optional<std::string> proxy_address(std::string_view value) {
-    if (!platform::is_valid_utf8(value)) {
+    // The parser drops blanks and controls at either end anyway; they must not hide the scheme.
+    const auto is_edge = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    while (!value.empty() && is_edge(value.front())) {
+        value.remove_prefix(1);
+    }
+    while (!value.empty() && is_edge(value.back())) {
+        value.remove_suffix(1);
+    }
+    const auto url = url::parse(with_scheme(value));
+    if (!url || (url->scheme != "http" && url->scheme != "https") || !url->host ||
+        url->host->empty()) {
         return std::nullopt;
     }
-    const std::string candidate = with_scheme(value);
-    const std::string_view given_scheme = *scheme_prefix(candidate);
-    const char* scheme = equals_ignoring_case(given_scheme, "http")    ? "http"
-                         : equals_ignoring_case(given_scheme, "https") ? "https"
-                                                                       : nullptr;
-    if (scheme == nullptr) {
-        return std::nullopt;
+    std::string address = url->scheme + "://";
+    if (!url->password.empty()) {
+        address += url->username + ":" + url->password + "@";
     }
-    const curl::Url url(curl_url());
-    if (!url) {
-        return std::nullopt;
-    }
-    const std::string normalised = scheme + candidate.substr(given_scheme.size());
-    if (curl_url_set(url.get(), CURLUPART_URL, normalised.c_str(), 0) != CURLUE_OK) {
-        return std::nullopt;
-    }
-    const auto host = curl::url_part(url, CURLUPART_HOST);
-    const auto port = curl::url_part(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
-    if (!host || host->empty() || !port) {
-        return std::nullopt;
-    }
-    std::string address = std::string(scheme) + "://";
-    const auto password = curl::url_part(url, CURLUPART_PASSWORD);
-    if (password && !password->empty()) {
-        address += curl::url_part(url, CURLUPART_USER).value_or("") + ":" + *password + "@";
-    }
-    return address + *host + ":" + *port;
+    const std::uint16_t port = url->port ? *url->port : *url::default_port(url->scheme);
+    return address + *url->host + ":" + std::to_string(port);
 }
 
 // The proxy of the first of `names` (upper case, then lower case) whose value can be used.

@@ -139,6 +139,34 @@ TEST_F(HttpProxyTest, TheProcessEnvironmentIsReadOnlyThroughTheClientsLookup) {
     EXPECT_EQ(lines_of(*proxied).at(0), "GET " + plain_->url("/echo") + " HTTP/1.1");
 }
 
+TEST_F(HttpProxyTest, ProxyValuesAreTakenWhenTheyParseAsAddresses) {
+    Proxy proxy;
+    const std::string port = std::to_string(proxy.process.port());
+    const std::string address = plain_->url("/echo");
+    const auto through_proxy = [&](const kov::HttpClient& client) {
+        const auto seen = fetch(client, address);
+        ASSERT_TRUE(seen) << kov::debug_form(seen.error());
+        EXPECT_EQ(lines_of(*seen).at(0), "GET " + address + " HTTP/1.1");
+    };
+    // A trailing blank, as the parser removes it from every address.
+    through_proxy(client_with({{"ALL_PROXY", "127.0.0.1:" + port + " "}}));
+    // A zone is no part of an IPv6 address by the URL rules: the value cannot be used, and the
+    // next variable is.
+    through_proxy(client_with(
+        {{"HTTP_PROXY", "http://[fe80::1%25lo]:" + port}, {"http_proxy", proxy.address()}}));
+    // The Internet Settings' server with a trailing blank.
+    kov::ClientOptions options;
+    options.time_limit = 3s;
+    options.environment = environment({{"SSL_CERT_FILE", ""}});
+    options.internet_settings = [&port] {
+        return std::optional(kov::InternetSettings{1u, "127.0.0.1:" + port + " "});
+    };
+    auto client = kov::make_http_client(std::nullopt, options);
+    ASSERT_TRUE(client) << kov::debug_form(client.error());
+    through_proxy(*client);
+    EXPECT_EQ(headers_named(proxy.heads(), "Host").size(), 3u) << proxy.heads();
+}
+
 TEST_F(HttpProxyTest, TunnelFailuresHaveTheirOwnCauses) {
     struct Case {
         std::vector<std::string> proxy;

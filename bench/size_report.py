@@ -7,8 +7,8 @@ Builds the windows preset's launcher (build/windows), prints the size of the str
 kovane-launcher.exe against the limit, and the bytes each library and each object adds to the
 image, read from the linker map that the build writes beside the program
 (kovane-launcher.exe.map). Code that link-time optimisation has moved into its own partitions
-is given to the library that defines its symbol where a global symbol names it; the rest is
-shown as one line of its own.
+is given to the library whose objects define the symbol its section is named after; the rest
+is shown on lines of their own.
 """
 
 from __future__ import annotations
@@ -27,7 +27,8 @@ TRIPLE = "x86_64-w64-mingw32"
 # Output sections that take room in the file; .bss and the debug sections do not.
 FILE_SECTIONS = {".text", ".data", ".rdata", ".pdata", ".xdata", ".idata", ".tls", ".rsrc",
                  ".reloc", ".CRT", ".edata"}
-LTO_UNATTRIBUTED = "(link-time optimised, symbol not global)"
+LTO_UNATTRIBUTED = "(link-time optimised, no owner: literals, constant pools)"
+LTO_AMBIGUOUS = "(link-time optimised, name defined by several libraries)"
 
 # " .text  0xADDR  0xSIZE file" or the section name alone with the rest on the next line.
 INPUT_LINE = re.compile(r"^ (\S+)\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(.+)$")
@@ -38,10 +39,12 @@ MEMBER = re.compile(r"^(.*\.a)\((.*)\)$")
 
 
 def build(root: Path, jobs: int) -> None:
-    subprocess.run(["cmake", "--preset", "windows"], cwd=root, check=True,
-                   stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", "--preset", "windows", "--target", "kovane_launcher",
-                    "--", f"-j{jobs}"], cwd=root, check=True, stdout=subprocess.DEVNULL)
+    for command in (["cmake", "--preset", "windows"],
+                    ["cmake", "--build", "--preset", "windows", "--target", "kovane_launcher",
+                     "--", f"-j{jobs}"]):
+        result = subprocess.run(command, cwd=root, capture_output=True, text=True)
+        if result.returncode != 0:
+            sys.exit(f"{' '.join(command)} failed:\n{result.stdout[-4000:]}{result.stderr[-4000:]}")
 
 
 def stripped_size(program: Path) -> int:
@@ -99,23 +102,44 @@ def archive_of(path: str) -> tuple[str, str]:
     return "(program objects)", name
 
 
-def global_symbols(archives: list[str]) -> dict[str, str]:
-    """Symbol name -> library, for the symbols the archives define (LTO objects included)."""
-    owner: dict[str, str] = {}
-    nm = shutil.which(f"{TRIPLE}-gcc-nm-posix") or f"{TRIPLE}-gcc-nm"
+# One symbol of objdump's table: "[  2](sec 36)(fl 0x00)(ty   20)(scl   3) (nx 1) 0x0... name".
+COFF_SYMBOL = re.compile(r"^\[\s*\d+\]\(sec\s+(-?\d+)\).*\(scl\s+(\d+)\) \(nx \d+\) 0x[0-9a-f]+ (\S+)$")
+
+
+def defining_libraries(archives: list[str]) -> dict[str, set[str]]:
+    """Symbol name -> the libraries that define it, static symbols included: the objects are
+    built with their plain code beside the link-time one, and their COFF symbol tables list both
+    (objdump reads those tables; nm would show the link-time view, globals only)."""
+    owners: dict[str, set[str]] = defaultdict(set)
     for archive in archives:
-        result = subprocess.run([nm, "--defined-only", "--no-sort", archive],
+        result = subprocess.run([f"{TRIPLE}-objdump", "-t", archive],
                                 capture_output=True, text=True, check=False)
         for line in result.stdout.splitlines():
-            fields = line.split()
-            if len(fields) == 3 and fields[1] in "TtDdRrBbVvWw":
-                owner.setdefault(fields[2], Path(archive).name)
-    return owner
+            match = COFF_SYMBOL.match(line)
+            # Defined (a section number above 0), external (2) or static (3), not a section name.
+            if match and int(match.group(1)) > 0 and match.group(2) in ("2", "3") \
+                    and not match.group(3).startswith("."):
+                owners[match.group(3)].add(Path(archive).name)
+    return owners
+
+
+# Suffixes the optimiser gives to the copies it makes: foo.constprop.0, foo.part.0, foo.cold...
+CLONE_SUFFIX = re.compile(r"(\.(lto_priv|constprop|isra|part|cold|localalias)(\.\d+)?)+$")
 
 
 def symbol_of(section: str) -> str | None:
     # Function and data sections are named ".text$name", ".rdata$name", ".pdata$name"...
-    return section.split("$", 1)[1] if "$" in section else None
+    if "$" not in section:
+        return None
+    return CLONE_SUFFIX.sub("", section.split("$", 1)[1])
+
+
+def owner_of(section: str, owners: dict[str, set[str]]) -> str:
+    symbol = symbol_of(section)
+    libraries = owners.get(symbol, set()) if symbol else set()
+    if len(libraries) == 1:
+        return next(iter(libraries))
+    return LTO_AMBIGUOUS if libraries else LTO_UNATTRIBUTED
 
 
 def report(program: Path, top: int) -> None:
@@ -125,7 +149,9 @@ def report(program: Path, top: int) -> None:
     sections = list(input_sections(text))
     owners = {}
     if any(is_lto_partition(path) for _, _, _, path in sections):
-        owners = global_symbols(sorted({p for p in loaded if p.endswith(".a")}))
+        # The map names the project's own archives relative to the build folder.
+        build_dir = program.parent.parent
+        owners = defining_libraries(sorted({str(build_dir / p) for p in loaded if p.endswith(".a")}))
 
     by_library: dict[str, int] = defaultdict(int)
     by_object: dict[tuple[str, str], int] = defaultdict(int)
@@ -135,9 +161,7 @@ def report(program: Path, top: int) -> None:
             continue
         by_output[output] += size
         if is_lto_partition(path):
-            symbol = symbol_of(section)
-            library = owners.get(symbol, LTO_UNATTRIBUTED) if symbol else LTO_UNATTRIBUTED
-            by_library[library] += size
+            by_library[owner_of(section, owners)] += size
             continue
         library, member = archive_of(path)
         by_library[library] += size

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The launcher's main job end to end: builds the Windows launcher, starts a local installer
-# configuration service and setup server, makes a signed copy tagged with their addresses and
-# runs it under Wine (with a virtual display for its dialogs). Pass "/S" for a silent run.
+# configuration service and setup server over HTTPS with a certificate authority made for the
+# run, makes a signed copy tagged with their addresses and that authority as its extra root,
+# and runs it under Wine (with a virtual display for its dialogs). Pass "/S" for a silent run.
 # The setup program it downloads is a test program that exits with 42 (43 when given "/S").
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +10,8 @@ root=$PWD
 
 bash tools/install-deps.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows
+# Only what the demo runs: the launcher, the runner that reads its exit code, the setup program.
+cmake --build --preset windows --target kovane_launcher exit_code_runner fake_setup
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kovane-demo.XXXXXX")
 export KOVANE_WINE_ROOT=$work/wine
@@ -23,14 +25,16 @@ trap cleanup EXIT
 windows_path() { local p; p=$(realpath "$1"); printf 'Z:%s' "${p//\//\\}"; }
 
 python3 tests/servers/installer_services.py --setup build/windows/tests/fake_setup.exe \
-    >"$work/port" 2>"$work/requests.log" &
+    --tls-dir "$work/certs" >"$work/port" 2>"$work/requests.log" &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
 port=$(head -n 1 "$work/port")
 [ -n "$port" ] || { echo "demo: the local services did not start" >&2; cat "$work/requests.log" >&2; exit 1; }
-base=http://127.0.0.1:$port
+base=https://127.0.0.1:$port
 
-tag="{\"config_url\":\"$base/config\",\"installer_url\":\"$base/kov-latest-setup.exe\"}"
+tag=$(python3 -c 'import json, sys
+print(json.dumps({"ca": open(sys.argv[1]).read(), "config_url": sys.argv[2] + "/config",
+                  "installer_url": sys.argv[2] + "/kov-latest-setup.exe"}))' "$work/certs/ca.pem" "$base")
 python3 tools/make_tagged_copy.py --in build/windows/exe/kovane-launcher.exe \
     --out "$work/kovane-launcher.exe" --tag "$tag"
 echo "tag: $tag"

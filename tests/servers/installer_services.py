@@ -2,8 +2,11 @@
 """A local installer configuration service and setup server, for the demo and the tests.
 
   installer_services.py --setup FILE [--config TEXT] [--error TEXT] [--prompt TEXT]
+                        [--tls-dir DIR]
 
-Serves on 127.0.0.1 at a free port, printed as the first line on standard output. Routes:
+Serves on 127.0.0.1 at a free port, printed as the first line on standard output; with
+--tls-dir, over HTTPS with a CA and server certificate made for the run in DIR (the CA is
+DIR/ca.pem). Routes:
   GET /config                               the configuration answer (Success, or Error with
                                             --error)
   GET /kov-latest-setup.exe                 the bytes of FILE, with a Content-Length
@@ -21,6 +24,9 @@ import sys
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from pathlib import Path
+
+import tls_server
 
 
 def main() -> int:
@@ -29,6 +35,7 @@ def main() -> int:
     parser.add_argument("--config", default='{"channel":"stable"}')
     parser.add_argument("--error")
     parser.add_argument("--prompt")
+    parser.add_argument("--tls-dir", type=Path)
     args = parser.parse_args()
 
     if args.error is not None:
@@ -96,7 +103,11 @@ def main() -> int:
         def log_message(self, *_):
             pass
 
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    if args.tls_dir is None:
+        server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    else:
+        certs = tls_server.make_certs(args.tls_dir.resolve())
+        server = tls_server.TlsServer(tls_server.server_context(certs.server), Handler)
     print(server.server_address[1], flush=True)
     server.serve_forever()
     return 0

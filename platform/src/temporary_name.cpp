@@ -1,5 +1,7 @@
 #include "temporary_name.hpp"
 
+#include "platform/text.hpp"
+
 #include <string_view>
 
 namespace platform {
@@ -15,7 +17,7 @@ std::filesystem::path temporary_sibling(const std::filesystem::path& path,
     }
     suffix += ".tmp";
     std::filesystem::path name = path;
-    name += suffix;
+    name += path_from_utf8(suffix).native();
     return name;
 }
 

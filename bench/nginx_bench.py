@@ -25,11 +25,12 @@ import tls_server  # noqa: E402
 NGINX = "/usr/sbin/nginx"
 
 
-def parse_arguments(description: str, program: str, program_help: str) -> argparse.Namespace:
+def parse_arguments(description: str, program: str, program_help: str,
+                    runs: int = 3) -> argparse.Namespace:
     parser = argparse.ArgumentParser(description=description)
     parser.add_argument(program, type=Path, help=program_help)
     parser.add_argument("--size-mib", type=int, default=1024)
-    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--runs", type=int, default=runs)
     parser.add_argument("--curl", default="/usr/bin/curl")
     return parser.parse_args()
 

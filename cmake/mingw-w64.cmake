@@ -6,6 +6,9 @@ set(KOVANE_MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${KOVANE_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KOVANE_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${KOVANE_MINGW_TRIPLE}-windres)
+# Archives of link-time-optimised objects need the compiler's wrappers for their symbol index.
+set(CMAKE_AR /usr/bin/${KOVANE_MINGW_TRIPLE}-gcc-ar-posix)
+set(CMAKE_RANLIB /usr/bin/${KOVANE_MINGW_TRIPLE}-gcc-ranlib-posix)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${KOVANE_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

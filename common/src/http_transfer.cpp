@@ -223,16 +223,23 @@ std::size_t Transfer::on_body(char* data, std::size_t size, std::size_t count, v
 }
 
 std::size_t Transfer::body_data(const char* data, std::size_t size) {
-    std::size_t used = 0;
-    if (target_filled_ < target_.size()) {
-        used = std::min(size, target_.size() - target_filled_);
-        std::memcpy(target_.data() + target_filled_, data, used);
-        target_filled_ += used;
-    }
-    if (used == size) {
+    const std::size_t room = target_.size() - target_filled_;
+    if (size <= room) {
+        std::memcpy(target_.data() + target_filled_, data, size);
+        target_filled_ += size;
         return size;
     }
-    // Nothing taken yet and the buffer full: curl keeps the data until the transfer resumes.
+    // The read under way has data already: curl keeps this piece until the next read takes it
+    // straight into its own buffer.
+    if (target_filled_ > 0) {
+        paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    // No read under way (or one with a buffer smaller than the piece): what does not fit waits
+    // here, up to a bound.
+    const std::size_t used = room;
+    std::memcpy(target_.data(), data, used);
+    target_filled_ += used;
     if (used == 0 && buffered() >= BODY_BUFFER_LIMIT) {
         paused_ = true;
         return CURL_WRITEFUNC_PAUSE;
@@ -253,7 +260,6 @@ std::size_t Transfer::take(std::span<std::byte> out) {
         pending_.clear();
         pending_start_ = 0;
     }
-    resume_if_room();
     return n;
 }
 
@@ -261,10 +267,10 @@ void Transfer::take_all(std::string& out) {
     out.append(pending_, pending_start_);
     pending_.clear();
     pending_start_ = 0;
-    resume_if_room();
+    resume();
 }
 
-void Transfer::resume_if_room() {
+void Transfer::resume() {
     if (paused_ && buffered() <= BODY_BUFFER_LIMIT / 2) {
         paused_ = false;
         // May hand over the data curl kept at once, through on_body.
@@ -275,6 +281,7 @@ void Transfer::resume_if_room() {
 void Transfer::set_target(std::span<std::byte> target) {
     target_ = target;
     target_filled_ = 0;
+    resume();
 }
 
 void Transfer::clear_target() {

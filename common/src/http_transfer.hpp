@@ -22,7 +22,8 @@ namespace kov::http {
 // The most head bytes (status line and header lines) accepted from one answer; below curl's own
 // 300 KiB, so that every build stops at the same place with the same message.
 inline constexpr std::size_t MAX_HEAD_BYTES = 256 * 1024;
-// Body bytes kept while nobody reads; past this the transfer is paused.
+// Body bytes kept while nobody reads (or a read's buffer is smaller than what curl hands over);
+// past this the transfer is paused.
 inline constexpr std::size_t BODY_BUFFER_LIMIT = 256 * 1024;
 
 class Transfer {
@@ -55,9 +56,11 @@ public:
     std::size_t buffered() const { return pending_.size() - pending_start_; }
     // Moves buffered bytes into `out`; returns how many.
     std::size_t take(std::span<std::byte> out);
-    // Moves every buffered byte to the end of `out`.
+    // Moves every buffered byte to the end of `out`, and lets a paused transfer go on.
     void take_all(std::string& out);
-    // While set, body data goes straight into `target` first.
+    // While set, body data goes straight into `target`; a piece that no longer fits stays with
+    // curl (the transfer pauses) until the next target. Setting one lets a paused transfer go
+    // on: the data curl kept may land in `target` at once.
     void set_target(std::span<std::byte> target);
     std::size_t target_filled() const { return target_filled_; }
     void clear_target();
@@ -68,7 +71,7 @@ public:
 private:
     Transfer(std::shared_ptr<HttpClient::State> client, curl::Easy easy);
     std::expected<void, ClientError> configure(const Address& address, const Headers& headers);
-    void resume_if_room();
+    void resume();
 
     static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self);

@@ -4,6 +4,7 @@
 #include "platform/child_process.hpp"
 #include "platform/output_file.hpp"
 #include "platform/temp_directory.hpp"
+#include "platform/text.hpp"
 
 #include <memory>
 #include <span>
@@ -70,8 +71,8 @@ download_setup(std::string_view url, const HttpClient& client, platform::Progres
 
     platform::TempDirectory directory = create_temporary_directory();
     {
-        platform::OutputFile file =
-            take_or_fail(platform::OutputFile::create(directory.path() / SETUP_FILE_NAME));
+        platform::OutputFile file = take_or_fail(platform::OutputFile::create(
+            directory.path() / platform::path_from_utf8(SETUP_FILE_NAME)));
         if (copy_body(response, file, dialog, total) == CopyOutcome::Cancelled) {
             return std::nullopt;
         }
@@ -106,8 +107,8 @@ std::uint32_t download_and_run_setup(bool silent_mode, const std::optional<Insta
     if (silent_mode) {
         arguments = {&SILENT_ARGUMENT, 1};
     }
-    platform::ChildProcess setup =
-        take_or_fail(platform::ChildProcess::start(directory->path() / SETUP_FILE_NAME, arguments));
+    platform::ChildProcess setup = take_or_fail(platform::ChildProcess::start(
+        directory->path() / platform::path_from_utf8(SETUP_FILE_NAME), arguments));
     // The dialog stays up until the setup program runs, and is gone while we wait for it.
     if (dialog) {
         take_or_fail(dialog->stop());

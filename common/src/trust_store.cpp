@@ -4,6 +4,7 @@
 #include "kov/webpki_roots.hpp"
 #include "platform/mapped_file.hpp"
 #include "platform/root_store.hpp"
+#include "platform/text.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -30,7 +31,7 @@ bool is_hashed_name(std::string_view name) {
 }
 
 std::string quoted(const fs::path& path) {
-    return "\"" + path.string() + "\"";
+    return "\"" + platform::path_text(path) + "\"";
 }
 
 // Adds the certificates of one PEM file, or an error text.
@@ -70,7 +71,8 @@ void read_hashed_folder(const fs::path& folder, std::vector<Der>& out,
     for (const fs::directory_iterator end; entries != end; entries.increment(error)) {
         const fs::path& path = entries->path();
         // The hashed names are usually links to the certificate files: follow them.
-        if (is_hashed_name(path.filename().string()) && fs::is_regular_file(path, error)) {
+        if (is_hashed_name(platform::path_text(path.filename())) &&
+            fs::is_regular_file(path, error)) {
             names.push_back(path);
         }
     }
@@ -143,10 +145,10 @@ std::expected<SystemRoots, platform::SystemError> read_system_roots(const Enviro
     const auto folder = env("SSL_CERT_DIR");
     if (file || folder) {
         if (file) {
-            read_pem_file(fs::path(*file), roots.certificates, roots.errors);
+            read_pem_file(platform::path_from_utf8(*file), roots.certificates, roots.errors);
         }
         if (folder) {
-            read_hashed_folder(fs::path(*folder), roots.certificates, roots.errors);
+            read_hashed_folder(platform::path_from_utf8(*folder), roots.certificates, roots.errors);
         }
         remove_duplicates(roots.certificates);
         return roots;

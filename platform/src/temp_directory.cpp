@@ -77,7 +77,7 @@ TempDirectory::create_in(const std::filesystem::path& folder, RandomSource rando
         if (!name) {
             return std::unexpected(TempDirectoryError{std::move(name.error()), folder});
         }
-        std::filesystem::path path = folder / *name;
+        std::filesystem::path path = folder / path_from_utf8(*name);
         const auto made = create_new_directory(path);
         if (!made) {
             return std::unexpected(TempDirectoryError{made.error(), std::move(path)});

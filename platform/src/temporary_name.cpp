@@ -1,5 +1,7 @@
 #include "temporary_name.hpp"
 
+#include "platform/text.hpp"
+
 #include <string_view>
 
 namespace platform {
@@ -19,7 +21,7 @@ std::string temporary_suffix(std::random_device& random) {
 std::filesystem::path temporary_sibling(const std::filesystem::path& path,
                                         std::random_device& random) {
     std::filesystem::path name = path;
-    name += temporary_suffix(random);
+    name += path_from_utf8(temporary_suffix(random)).native();
     return name;
 }
 

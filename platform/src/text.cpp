@@ -165,4 +165,13 @@ std::string path_text(const std::filesystem::path& path) {
 #endif
 }
 
+std::filesystem::path path_from_utf8(std::string_view utf8) {
+#ifdef _WIN32
+    const std::u16string wide = utf8_to_utf16(utf8);
+    return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
+#else
+    return std::filesystem::path(std::string(utf8));
+#endif
+}
+
 } // namespace platform

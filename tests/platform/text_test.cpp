@@ -64,3 +64,14 @@ TEST(Utf16Conversion, RoundTripsAndReplacesUnpairedSurrogates) {
 }
 
 } // namespace
+
+// Paths named by UTF-8 text keep every character, whatever the process's code page or locale.
+TEST(PathFromUtf8, KeepsNonAsciiNames) {
+    const std::string name = "c\xC3\xA9rts/\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x94\x91.pem";
+    const std::filesystem::path path = platform::path_from_utf8(name);
+    EXPECT_EQ(platform::path_text(path), name);
+    EXPECT_EQ(platform::path_text(path.filename()), "\xF0\x9F\x94\x91.pem");
+#ifdef _WIN32
+    EXPECT_EQ(path.native(), L"c\u00E9rts/\u65E5\u672C/\U0001F511.pem");
+#endif
+}

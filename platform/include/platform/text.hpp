@@ -25,4 +25,8 @@ int encode_utf16(char32_t code_point, char16_t* out);
 // The path as UTF-8 text for reports; a Windows name that has no UTF-8 form gets U+FFFD.
 std::string path_text(const std::filesystem::path& path);
 
+// The path that UTF-8 text names. On Windows it is built from UTF-16 directly: a path made from
+// narrow text would go through the C library's code page and the locale machinery.
+std::filesystem::path path_from_utf8(std::string_view utf8);
+
 } // namespace platform

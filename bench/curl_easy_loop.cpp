@@ -5,13 +5,14 @@
 //
 // Output: one line "bytes=N seconds=S peak_rss_kib=K". Exit status 0 on success, 1 on a failure.
 #include "bench_client.hpp"
+#include "kov/pem.hpp"
+#include "kov/trust_store.hpp"
 #include "tls_settings.hpp"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <curl/curl.h>
-#include <openssl/x509_vfy.h>
 
 namespace {
 
@@ -29,9 +30,15 @@ int main(int argc, char** argv) {
     }
     const auto started = std::chrono::steady_clock::now();
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    X509_STORE* trust = X509_STORE_new();
-    if (argc == 3 && X509_STORE_load_file(trust, argv[2]) != 1) {
-        std::fprintf(stderr, "cannot read %s\n", argv[2]);
+    // The client's own trust set: the CA as its extra root, the built-in set, no system roots.
+    auto extra = kov::read_pem_certificates(kov::bench::ca_argument(argc, argv).value_or(""));
+    if (!extra) {
+        std::fprintf(stderr, "cannot read the CA file\n");
+        return 1;
+    }
+    auto trust = kov::build_trust_store(*extra, kov::SystemRoots{});
+    if (!trust) {
+        std::fprintf(stderr, "cannot build the trust set\n");
         return 1;
     }
     CURL* h = curl_easy_init();
@@ -43,7 +50,7 @@ int main(int argc, char** argv) {
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &drop);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(&total));
-    if (auto tls = kov::http::apply_tls_settings(h, trust); !tls) {
+    if (auto tls = kov::http::apply_tls_settings(h, *trust); !tls) {
         std::fprintf(stderr, "%s\n", tls.error().c_str());
         return 1;
     }
@@ -55,7 +62,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     curl_easy_cleanup(h);
-    X509_STORE_free(trust);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     std::printf("bytes=%llu seconds=%.3f peak_rss_kib=%ld\n",
                 static_cast<unsigned long long>(total), took.count(), kov::bench::peak_rss_kib());

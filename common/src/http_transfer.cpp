@@ -225,8 +225,10 @@ std::size_t Transfer::on_body(char* data, std::size_t size, std::size_t count, v
 std::size_t Transfer::body_data(const char* data, std::size_t size) {
     const std::size_t room = target_.size() - target_filled_;
     if (size <= room) {
-        std::memcpy(target_.data() + target_filled_, data, size);
-        target_filled_ += size;
+        if (size > 0) {
+            std::memcpy(target_.data() + target_filled_, data, size);
+            target_filled_ += size;
+        }
         return size;
     }
     // The read under way has data already: curl keeps this piece until the next read takes it
@@ -238,8 +240,10 @@ std::size_t Transfer::body_data(const char* data, std::size_t size) {
     // No read under way (or one with a buffer smaller than the piece): what does not fit waits
     // here, up to a bound.
     const std::size_t used = room;
-    std::memcpy(target_.data(), data, used);
-    target_filled_ += used;
+    if (used > 0) {
+        std::memcpy(target_.data(), data, used);
+        target_filled_ += used;
+    }
     if (used == 0 && buffered() >= BODY_BUFFER_LIMIT) {
         paused_ = true;
         return CURL_WRITEFUNC_PAUSE;

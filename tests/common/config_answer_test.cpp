@@ -33,18 +33,6 @@ using kov::ClientErrorKind;
 using kov::InstallerConfigResponse;
 using Outcome = std::expected<InstallerConfigResponse, ClientError>;
 
-std::string percent_encoded(std::string_view text) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        out += '%';
-        out += hex[byte >> 4];
-        out += hex[byte & 15];
-    }
-    return out;
-}
-
 ClientError decode_error(std::string cause) {
     return ClientError{ClientErrorKind::Decode, std::nullopt, std::move(cause)};
 }

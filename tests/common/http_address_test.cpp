@@ -175,19 +175,6 @@ TEST_F(HttpAddressTest, AddressesThatDoNotParseFailAtTheSendWithTheirCause) {
     EXPECT_TRUE(names_looked_up.empty());
 }
 
-// "%XX" of every byte: the server turns `to` back into the bytes of its Location.
-std::string escaped(std::string_view text) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        out += '%';
-        out += hex[byte >> 4];
-        out += hex[byte & 15];
-    }
-    return out;
-}
-
 // The server writes its Location as Latin-1: each of these characters is one byte of it.
 std::string as_latin1_characters(std::string_view bytes) {
     std::string out;
@@ -223,8 +210,8 @@ TEST_F(HttpAddressTest, LocationsResolveAgainstTheAddressLeft) {
     for (const Case& c : cases) {
         const std::string location = with_port(c.location);
         SCOPED_TRACE(testing::PrintToString(location));
-        const std::string start =
-            server_->url("/location?code=302&to=" + escaped(as_latin1_characters(location)));
+        const std::string start = server_->url("/location?code=302&to=" +
+                                               percent_encoded(as_latin1_characters(location)));
         const auto echo = fetch(client, start);
         ASSERT_TRUE(echo) << kov::debug_form(echo.error());
         const Sent sent = sent_of(*echo);
@@ -237,8 +224,8 @@ TEST_F(HttpAddressTest, LocationsResolveAgainstTheAddressLeft) {
 TEST_F(HttpAddressTest, LocationsOfOtherSchemesFailAndUnreadableOnesEndTheRedirects) {
     const auto client = make_client();
     const auto moved = [&](std::string_view location) {
-        return server_->url("/location?code=301&to=" +
-                            escaped(as_latin1_characters(with_port(std::string(location)))));
+        return server_->url("/location?code=301&to=" + percent_encoded(as_latin1_characters(
+                                                           with_port(std::string(location)))));
     };
     // "https:" with another scheme than the address left: an absolute address, resolved and
     // tried (nothing listens at port 1, so the connection fails at that address).

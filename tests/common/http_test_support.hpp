@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kov {
@@ -117,6 +118,19 @@ inline std::vector<std::string> headers_named(const std::string& echo, const std
         found.push_back(value);
     }
     return found;
+}
+
+// "%XX" of every byte, for handing any bytes to a test server in a query.
+inline std::string percent_encoded(std::string_view text) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += '%';
+        out += hex[byte >> 4];
+        out += hex[byte & 15];
+    }
+    return out;
 }
 
 } // namespace kov_test

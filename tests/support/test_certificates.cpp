@@ -24,6 +24,22 @@ void require(bool ok) {
     }
 }
 
+// Serials of the two makers' certificates, apart so that no two certificates of a run share one.
+long root_serial = 1;
+long chain_serial = 1000;
+
+// Version 3, the serial, the validity in days from now and the subject's common name.
+void set_serial_validity_and_name(X509* x, long serial, long from_days, long until_days,
+                                  const std::string& common_name) {
+    require(X509_set_version(x, 2) == 1);
+    require(ASN1_INTEGER_set(X509_get_serialNumber(x), serial) == 1);
+    require(X509_gmtime_adj(X509_getm_notBefore(x), from_days * 86400L) != nullptr);
+    require(X509_gmtime_adj(X509_getm_notAfter(x), until_days * 86400L) != nullptr);
+    require(X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_UTF8,
+                                       reinterpret_cast<const unsigned char*>(common_name.c_str()),
+                                       -1, -1, 0) == 1);
+}
+
 } // namespace
 
 std::vector<unsigned char> make_certificate(const CertificateOptions& options) {
@@ -32,16 +48,9 @@ std::vector<unsigned char> make_certificate(const CertificateOptions& options) {
     const Certificate certificate(X509_new());
     require(certificate != nullptr);
     X509* x = certificate.get();
-    require(X509_set_version(x, 2) == 1);
-    static long serial = 1;
-    require(ASN1_INTEGER_set(X509_get_serialNumber(x), serial++) == 1);
-    require(X509_gmtime_adj(X509_getm_notBefore(x), options.valid_from_days * 86400L) != nullptr);
-    require(X509_gmtime_adj(X509_getm_notAfter(x), options.valid_until_days * 86400L) != nullptr);
+    set_serial_validity_and_name(x, root_serial++, options.valid_from_days,
+                                 options.valid_until_days, options.common_name);
     X509_NAME* name = X509_get_subject_name(x);
-    require(X509_NAME_add_entry_by_txt(
-                name, "CN", MBSTRING_UTF8,
-                reinterpret_cast<const unsigned char*>(options.common_name.c_str()), -1, -1,
-                0) == 1);
     require(X509_set_issuer_name(x, name) == 1);
     require(X509_set_pubkey(x, key.get()) == 1);
     X509V3_CTX context;
@@ -100,16 +109,8 @@ ChainCertificate ChainCertificate::make(const ChainCertificateOptions& options,
     const Certificate certificate(X509_new());
     require(certificate != nullptr);
     X509* x = certificate.get();
-    require(X509_set_version(x, 2) == 1);
-    static long serial = 1000;
-    require(ASN1_INTEGER_set(X509_get_serialNumber(x), serial++) == 1);
-    require(X509_gmtime_adj(X509_getm_notBefore(x), options.valid_from_days * 86400L) != nullptr);
-    require(X509_gmtime_adj(X509_getm_notAfter(x), options.valid_until_days * 86400L) != nullptr);
-    X509_NAME* name = X509_get_subject_name(x);
-    require(X509_NAME_add_entry_by_txt(
-                name, "CN", MBSTRING_UTF8,
-                reinterpret_cast<const unsigned char*>(options.common_name.c_str()), -1, -1,
-                0) == 1);
+    set_serial_validity_and_name(x, chain_serial++, options.valid_from_days,
+                                 options.valid_until_days, options.common_name);
     require(X509_set_pubkey(x, key.get()) == 1);
 
     Certificate issuer_certificate;
